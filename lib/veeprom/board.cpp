@@ -1,0 +1,328 @@
+#include "board.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#if VEEPROM_SIM
+#include <cinttypes>
+#include <sys/ioctl.h> // the request macros the MTD and UBI headers use
+#include <mtd/mtd-abi.h>
+#include <mtd/ubi-user.h>
+#endif
+
+namespace board {
+namespace {
+
+#if VEEPROM_SIM
+
+struct Sim {
+    bool loaded = false;
+    const char *root = nullptr; // nullptr: the exact board paths
+    long calls = 0;
+    long fail_at = 0; // the call that fails with EIO; 0 for none
+    long cut_at = 0;  // the call before which the process dies; 0 for none
+};
+Sim sim;
+
+// The hooks use the C library directly: they are not the program's calls and
+// must not move the counter.
+bool sim_file(const char *rel)
+{
+    char p[PATH_MAX];
+    int n = snprintf(p, sizeof p, "%s%s", sim.root, rel);
+    return n > 0 && n < static_cast<int>(sizeof p) && ::access(p, F_OK) == 0;
+}
+
+long sim_number(const char *rel)
+{
+    char p[PATH_MAX];
+    char text[32] = {};
+    int n = snprintf(p, sizeof p, "%s%s", sim.root, rel);
+    if (n < 0 || n >= static_cast<int>(sizeof p))
+        return 0;
+    int f = ::open(p, O_RDONLY | O_CLOEXEC);
+    if (f < 0)
+        return 0;
+    ssize_t got = ::read(f, text, sizeof text - 1);
+    ::close(f);
+    return got > 0 ? strtol(text, nullptr, 10) : 0;
+}
+
+void load()
+{
+    if (sim.loaded)
+        return;
+    sim.loaded = true;
+    const char *r = getenv("VEEPROM_ROOT");
+    sim.root = (r != nullptr && *r != '\0') ? r : nullptr;
+    if (sim.root != nullptr) {
+        sim.fail_at = sim_number("/fail/step");
+        sim.cut_at = sim_number("/cut/step");
+    }
+}
+
+// Counts one operating-system call; true when it is the one that must fail.
+bool injected()
+{
+    load();
+    ++sim.calls;
+    if (sim.calls == sim.cut_at)
+        _exit(137);
+    if (sim.calls == sim.fail_at) {
+        errno = EIO;
+        return true;
+    }
+    return false;
+}
+
+// The path to use for a fixed absolute one: under the root when it is set.
+const char *resolve(const char *fixed, char (&out)[PATH_MAX])
+{
+    load();
+    if (sim.root == nullptr || fixed[0] != '/')
+        return fixed;
+    int n = snprintf(out, sizeof out, "%s%s", sim.root, fixed);
+    if (n < 0 || n >= static_cast<int>(sizeof out)) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    return out;
+}
+
+void log_request(const char *line)
+{
+    if (sim.root == nullptr)
+        return;
+    char p[PATH_MAX];
+    int n = snprintf(p, sizeof p, "%s/requests.log", sim.root);
+    if (n < 0 || n >= static_cast<int>(sizeof p))
+        return;
+    int f = ::open(p, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (f < 0)
+        return;
+    ssize_t unused = ::write(f, line, strlen(line));
+    (void)unused;
+    ::close(f);
+}
+
+int fill_erased(int fd, uint32_t start, uint32_t length)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return -1;
+    if (static_cast<uint64_t>(start) + length > static_cast<uint64_t>(st.st_size)) {
+        errno = EINVAL;
+        return -1;
+    }
+    unsigned char ff[4096];
+    memset(ff, 0xFF, sizeof ff);
+    for (uint64_t done = 0; done < length;) {
+        size_t n = static_cast<size_t>(length - done < sizeof ff ? length - done : sizeof ff);
+        ssize_t w = ::pwrite(fd, ff, n, static_cast<off_t>(start + done));
+        if (w <= 0)
+            return -1;
+        done += static_cast<uint64_t>(w);
+    }
+    return 0;
+}
+
+// A kernel request on an image file: what the MTD or UBI driver would do.
+int stand_in(int fd, unsigned long request, void *arg)
+{
+    char line[96];
+    const char *name = nullptr;
+    if (request == MEMERASE) {
+        const auto *e = static_cast<const erase_info_user *>(arg);
+        snprintf(line, sizeof line, "MEMERASE start=%u length=%u\n", e->start, e->length);
+        name = "/fail/MEMERASE";
+    } else if (request == UBI_IOCVOLUP) {
+        snprintf(line, sizeof line, "UBI_IOCVOLUP bytes=%" PRId64 "\n", *static_cast<const int64_t *>(arg));
+        name = "/fail/UBI_IOCVOLUP";
+    } else if (request == UBI_IOCATT) {
+        const auto *r = static_cast<const ubi_attach_req *>(arg);
+        snprintf(line, sizeof line, "UBI_IOCATT ubi_num=%d mtd_num=%d\n", r->ubi_num, r->mtd_num);
+        name = "/fail/UBI_IOCATT";
+    } else {
+        errno = ENOTTY;
+        return -1;
+    }
+    log_request(line);
+    if (sim.root != nullptr && sim_file(name)) {
+        errno = EIO;
+        return -1;
+    }
+    if (request == MEMERASE) {
+        const auto *e = static_cast<const erase_info_user *>(arg);
+        return fill_erased(fd, e->start, e->length);
+    }
+    if (request == UBI_IOCVOLUP) {
+        if (*static_cast<const int64_t *>(arg) < 0) {
+            errno = EINVAL;
+            return -1;
+        }
+        if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+            return -1;
+        return 0;
+    }
+    const auto *r = static_cast<const ubi_attach_req *>(arg);
+    char node[PATH_MAX];
+    if (sim.root != nullptr && !sim_file("/fail/ubi-node") && resolve(ubi_volume, node) != nullptr) {
+        int f = ::open(node, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (f >= 0)
+            ::close(f);
+    }
+    return r->ubi_num;
+}
+
+#else
+
+constexpr bool injected() { return false; }
+constexpr const char *resolve(const char *fixed, char (&)[PATH_MAX]) { return fixed; }
+
+#endif
+
+} // namespace
+
+#if VEEPROM_SIM
+void sim_reset() { sim = Sim{}; }
+#endif
+
+int open(const char *fixed, int flags, mode_t mode)
+{
+    char full[PATH_MAX];
+    if (injected())
+        return -1;
+    const char *p = resolve(fixed, full);
+    return p == nullptr ? -1 : ::open(p, flags, mode);
+}
+
+ssize_t read(int fd, void *buf, size_t n) { return injected() ? -1 : ::read(fd, buf, n); }
+
+ssize_t write(int fd, const void *buf, size_t n) { return injected() ? -1 : ::write(fd, buf, n); }
+
+off_t lseek(int fd, off_t off, int whence) { return injected() ? -1 : ::lseek(fd, off, whence); }
+
+int ioctl(int fd, unsigned long request, void *arg)
+{
+    if (injected())
+        return -1;
+#if VEEPROM_SIM
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        return stand_in(fd, request, arg);
+#endif
+    return ::ioctl(fd, request, arg);
+}
+
+int flock(int fd, int op) { return injected() ? -1 : ::flock(fd, op); }
+
+// A failing close still releases the descriptor, as the kernel's does.
+int close(int fd)
+{
+    bool fail = injected();
+    int r = ::close(fd);
+    if (fail) {
+        errno = EIO;
+        return -1;
+    }
+    return r;
+}
+
+void sync()
+{
+    if (!injected())
+        ::sync();
+}
+
+bool exists(const char *fixed)
+{
+    char full[PATH_MAX];
+    if (injected())
+        return false;
+    const char *p = resolve(fixed, full);
+    return p != nullptr && ::access(p, F_OK) == 0;
+}
+
+FILE *fopen(const char *fixed, const char *mode)
+{
+    char full[PATH_MAX];
+    if (injected())
+        return nullptr;
+    const char *p = resolve(fixed, full);
+    return p == nullptr ? nullptr : ::fopen(p, mode);
+}
+
+size_t fread(void *buf, size_t size, size_t n, FILE *f) { return injected() ? 0 : ::fread(buf, size, n, f); }
+
+int fseek(FILE *f, long off, int whence) { return injected() ? -1 : ::fseek(f, off, whence); }
+
+int fclose(FILE *f)
+{
+    bool fail = injected();
+    int r = ::fclose(f);
+    if (fail) {
+        errno = EIO;
+        return EOF;
+    }
+    return r;
+}
+
+DIR *opendir(const char *fixed)
+{
+    char full[PATH_MAX];
+    if (injected())
+        return nullptr;
+    const char *p = resolve(fixed, full);
+    return p == nullptr ? nullptr : ::opendir(p);
+}
+
+struct dirent *readdir(DIR *d) { return injected() ? nullptr : ::readdir(d); }
+
+int closedir(DIR *d)
+{
+    bool fail = injected();
+    int r = ::closedir(d);
+    if (fail) {
+        errno = EIO;
+        return -1;
+    }
+    return r;
+}
+
+int system_on_path(const char *command, const char *fixed)
+{
+    char full[PATH_MAX];
+    char cmd[4 * PATH_MAX + 64];
+    if (injected())
+        return -1;
+    const char *p = resolve(fixed, full);
+    if (p == nullptr)
+        return -1;
+    size_t n = static_cast<size_t>(snprintf(cmd, sizeof cmd, "%s ", command));
+    if (p == fixed) {
+        snprintf(cmd + n, sizeof cmd - n, "%s", p);
+    } else {
+        // A redirected path may hold anything: single-quote it for the shell.
+        cmd[n++] = '\'';
+        for (const char *c = p; *c != '\0'; ++c) {
+            if (*c == '\'') {
+                memcpy(cmd + n, "'\\''", 4);
+                n += 4;
+            } else {
+                cmd[n++] = *c;
+            }
+        }
+        cmd[n++] = '\'';
+        cmd[n] = '\0';
+    }
+    return ::system(cmd);
+}
+
+} // namespace board

@@ -1,0 +1,59 @@
+// The board seam: every fixed path and every operating-system call that the
+// store and the tools make goes through here.  The board build maps each call
+// straight onto the C library.  Dev builds (VEEPROM_SIM) add the simulated
+// board: fixed paths under $VEEPROM_ROOT, kernel requests on regular files
+// stood in for, and counted faults and power cuts for tests.
+#ifndef VEEPROM_BOARD_H
+#define VEEPROM_BOARD_H
+
+#include <dirent.h>
+#include <cstdio>
+#include <memory>
+#include <sys/types.h>
+
+namespace board {
+
+inline constexpr const char *board_id_file = "/sys/class/socinfo/board_id";
+inline constexpr const char *boot_mode_file = "/sys/class/socinfo/boot_mode";
+inline constexpr const char *mtd_class_dir = "/sys/class/mtd/";
+inline constexpr const char *ubi_ctrl = "/dev/ubi_ctrl";
+inline constexpr const char *ubi_volume = "/dev/ubi10_0";
+inline constexpr const char *mmc_disk = "/dev/mmcblk0";
+inline constexpr const char *address_file = "/tmp/ip_ip";
+
+int open(const char *fixed, int flags, mode_t mode = 0);
+ssize_t read(int fd, void *buf, size_t n);
+ssize_t write(int fd, const void *buf, size_t n);
+off_t lseek(int fd, off_t off, int whence);
+int ioctl(int fd, unsigned long request, void *arg);
+int flock(int fd, int op);
+int close(int fd);
+void sync();
+bool exists(const char *fixed);
+
+FILE *fopen(const char *fixed, const char *mode);
+size_t fread(void *buf, size_t size, size_t n, FILE *f);
+int fseek(FILE *f, long off, int whence);
+int fclose(FILE *f);
+
+DIR *opendir(const char *fixed);
+struct dirent *readdir(DIR *d);
+int closedir(DIR *d);
+
+// Runs "<command> <fixed path>" through the shell, the path quoted when it
+// had to be redirected.
+int system_on_path(const char *command, const char *fixed);
+
+struct FileCloser {
+    void operator()(FILE *f) const { board::fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+#if VEEPROM_SIM
+// Forgets the cached root and call counter (unit tests switch boards).
+void sim_reset();
+#endif
+
+} // namespace board
+
+#endif

@@ -1,0 +1,22 @@
+// The store's process-wide state, shared by every operation of the library.
+// Internal: clients use the functions of veeprom.h; tests look in here.
+#ifndef VEEPROM_STATE_H
+#define VEEPROM_STATE_H
+
+namespace veeprom {
+
+inline constexpr int block_size = 2048;  // every transfer moves one block
+inline constexpr int sector_size = 512;
+inline constexpr int medium_volume = 1;  // UBI volume /dev/ubi10_0
+inline constexpr int medium_raw = 5;     // raw MTD partition
+
+extern int fd;                 // the open store device, -1 when closed
+extern char device_path[128];  // survives veeprom_exit for the next init
+extern int bootmode;           // medium recorded by the last discovery
+extern int start_sector;
+extern int end_sector;
+extern unsigned char buffer[block_size];
+
+} // namespace veeprom
+
+#endif

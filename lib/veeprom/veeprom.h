@@ -1,0 +1,42 @@
+/*
+ * veeprom: a small persistent byte store (virtual EEPROM) on the medium the
+ * board boots from: UBI volume /dev/ubi10_0, the raw MTD partition named
+ * "veeprom", or the GPT partition named "veeprom" on /dev/mmcblk0.
+ *
+ * Offsets address the store window: the first 2048 bytes of the UBI volume,
+ * or sector 0 (512 bytes) of the MTD or eMMC partition.  Store operations
+ * return 0 on success and -1 on failure.
+ */
+#ifndef VEEPROM_H
+#define VEEPROM_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Boot medium: 1 UBI volume, 5 raw MTD flash, 0 eMMC; -5 when a probe file
+ * opened but yielded nothing. */
+int get_boot_mode(void);
+/* MTD device number of the partition called name; -1 none, -5 unreadable. */
+int get_mtdnum_partname(const char *name);
+
+int veeprom_init(void);
+void veeprom_exit(void);
+void veeprom_setsync(int flag);
+
+int veeprom_read(int offset, char *dst, int length);
+int veeprom_write(int offset, const char *src, int length);
+
+int veeprom_clear(int offset, int length);
+int veeprom_format(void);
+int veeprom_dump(void);
+/* 0 when every byte lies in '0'..'f', else 1. */
+int parameter_check(const char *text, int64_t length);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,148 @@
+#include "simboard.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace sim {
+namespace {
+
+constexpr size_t flash_size = 64 * 1024; // one erase block per MTD partition
+constexpr size_t part_size = 4096;       // eMMC partition images
+constexpr size_t gpt_at = 1024, gpt_entry = 128, gpt_count = 128, gpt_name = 56;
+
+void make_dirs(const std::string &path)
+{
+    for (size_t i = 1; i <= path.size(); ++i)
+        if (i == path.size() || path[i] == '/')
+            mkdir(path.substr(0, i).c_str(), 0755);
+}
+
+// The entry array a GPT disk holds at byte 1024: names as UTF-16LE code units.
+std::string gpt_disk(const std::vector<std::u16string> &names)
+{
+    std::string disk(gpt_at + gpt_entry * gpt_count, '\0');
+    for (size_t i = 0; i < names.size() && i < gpt_count; ++i) {
+        char *e = &disk[gpt_at + i * gpt_entry];
+        e[0] = 1; // a non-empty partition type
+        for (size_t j = 0; j < names[i].size() && j < 36; ++j) {
+            e[gpt_name + 2 * j] = static_cast<char>(names[i][j] & 0xFF);
+            e[gpt_name + 2 * j + 1] = static_cast<char>(names[i][j] >> 8);
+        }
+    }
+    return disk;
+}
+
+size_t index_of(const std::vector<std::string> &names, std::string_view want)
+{
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == want)
+            return i;
+    return names.size();
+}
+
+} // namespace
+
+std::string Board::path(std::string_view rel) const { return root + "/" + std::string(rel); }
+
+void Board::put(std::string_view rel, std::string_view bytes) const
+{
+    std::string p = path(rel);
+    make_dirs(p.substr(0, p.rfind('/')));
+    std::ofstream(p, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string Board::get(std::string_view rel) const
+{
+    std::ifstream in(path(rel), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Board::has(std::string_view rel) const
+{
+    struct stat st {};
+    return lstat(path(rel).c_str(), &st) == 0;
+}
+
+std::optional<Medium> medium_named(std::string_view name)
+{
+    if (name == "ubi")
+        return Medium::ubi;
+    if (name == "mtd")
+        return Medium::mtd;
+    if (name == "emmc")
+        return Medium::emmc;
+    return std::nullopt;
+}
+
+Board make(const std::string &root, const Spec &spec)
+{
+    Board b{root, ""};
+    make_dirs(root);
+    make_dirs(b.path("tmp"));
+    make_dirs(b.path("sys/class/mtd"));
+    make_dirs(b.path("dev"));
+    if (spec.board_id)
+        b.put("sys/class/socinfo/board_id", *spec.board_id);
+    const char *mode = spec.medium == Medium::ubi ? "1\n" : spec.medium == Medium::mtd ? "5\n" : "0\n";
+    b.put("sys/class/socinfo/boot_mode", spec.boot_mode.value_or(mode));
+
+    // Every MTD partition has its name in sysfs, twice (the read-only twin).
+    for (size_t i = 0; i < spec.mtd.size(); ++i) {
+        std::string n = std::to_string(i);
+        b.put("sys/class/mtd/mtd" + n + "/name", spec.mtd[i] + "\n");
+        b.put("sys/class/mtd/mtd" + n + "ro/name", spec.mtd[i] + "\n");
+        b.put("dev/mtd" + n, std::string(flash_size, '\xFF'));
+    }
+    std::string window = spec.window;
+    switch (spec.medium) {
+    case Medium::ubi:
+        b.put("dev/ubi_ctrl", "");
+        b.store = "dev/ubi10_0";
+        window.resize(2048, '\0');
+        if (spec.attached)
+            b.put(b.store, window);
+        break;
+    case Medium::mtd: {
+        size_t i = index_of(spec.mtd, "veeprom");
+        b.store = "dev/mtd" + std::to_string(i);
+        if (i < spec.mtd.size()) {
+            window.resize(flash_size, '\xFF');
+            b.put(b.store, window);
+        }
+        break;
+    }
+    case Medium::emmc:
+        b.put("dev/mmcblk0", gpt_disk(spec.gpt));
+        for (size_t i = 0; i < spec.gpt.size(); ++i) {
+            std::string img = "dev/mmcblk0p" + std::to_string(i + 1);
+            if (spec.gpt[i] == u"veeprom") {
+                b.store = img;
+                std::string w = window;
+                w.resize(part_size, '\0');
+                b.put(img, w);
+            } else {
+                b.put(img, std::string(part_size, '\0'));
+            }
+        }
+        break;
+    }
+    b.put(".store", b.store + "\n");
+    return b;
+}
+
+Board open(const std::string &root)
+{
+    Board b{root, ""};
+    b.store = b.get(".store");
+    if (!b.store.empty() && b.store.back() == '\n')
+        b.store.pop_back();
+    return b;
+}
+
+} // namespace sim

@@ -1,0 +1,91 @@
+// veeprom-sim: make a simulated board in a directory and look at its store,
+// to try the tools and scripts on a PC before there is a board.
+#include "simboard.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int usage()
+{
+    fputs("usage: veeprom-sim make DIR ubi|mtd|emmc [--detached] [--board-id TEXT] [--boot-mode TEXT]\n"
+          "       veeprom-sim show DIR\n"
+          "\n"
+          "make  lays out a board booting from that medium in DIR (sysfs files, device\n"
+          "      images, a zeroed store); run the tools with VEEPROM_ROOT=DIR.\n"
+          "      --detached leaves UBI device 10 unattached, so the tools attach it.\n"
+          "show  prints the store's first 48 bytes, its fields and the kernel requests\n"
+          "      the tools made (DIR/requests.log).\n"
+          "Faults: touch DIR/fail/MEMERASE, DIR/fail/UBI_IOCVOLUP, DIR/fail/UBI_IOCATT or\n"
+          "DIR/fail/ubi-node; write a number k to DIR/fail/step (k-th call fails) or\n"
+          "DIR/cut/step (the process dies before its k-th call).\n",
+          stderr);
+    return 2;
+}
+
+std::string text_field(const std::string &w, size_t at)
+{
+    std::string t;
+    for (size_t i = at; i < at + 8 && i < w.size() && w[i] != '\0'; ++i)
+        t += (w[i] >= 0x20 && w[i] < 0x7F) ? w[i] : '?';
+    return t;
+}
+
+int show(const std::string &dir)
+{
+    sim::Board b = sim::open(dir);
+    if (b.store.empty() || !b.has(b.store)) {
+        fprintf(stderr, "veeprom-sim: %s: no store image (not made by veeprom-sim make, or UBI not attached yet)\n", dir.c_str());
+        return 1;
+    }
+    std::string w = b.image();
+    w.resize(48, '\0');
+    printf("store %s, bytes 0-47:\n", b.store.c_str());
+    for (size_t row = 0; row < 48; row += 16) {
+        printf("  %04zx ", row);
+        for (size_t i = row; i < row + 16; ++i)
+            printf(" %02x", static_cast<unsigned char>(w[i]));
+        putchar('\n');
+    }
+    auto u = [&](size_t i) { return static_cast<unsigned char>(w[i]); };
+    printf("  boot target \"%s\"  address %u.%u.%u.%u  scheme \"%s\"\n", text_field(w, 9).c_str(), u(17), u(18), u(19), u(20),
+           text_field(w, 29).c_str());
+    std::string log = b.requests();
+    printf("kernel requests:%s\n", log.empty() ? " none" : "");
+    for (size_t p = 0; p < log.size();) {
+        size_t e = log.find('\n', p);
+        printf("  %s\n", log.substr(p, e - p).c_str());
+        p = e == std::string::npos ? log.size() : e + 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && strcmp(argv[1], "show") == 0)
+        return show(argv[2]);
+    if (argc < 4 || strcmp(argv[1], "make") != 0)
+        return usage();
+    auto medium = sim::medium_named(argv[3]);
+    if (!medium)
+        return usage();
+    sim::Spec spec;
+    spec.medium = *medium;
+    for (int i = 4; i < argc; ++i) {
+        if (strcmp(argv[i], "--detached") == 0)
+            spec.attached = false;
+        else if (strcmp(argv[i], "--board-id") == 0 && i + 1 < argc)
+            spec.board_id = argv[++i];
+        else if (strcmp(argv[i], "--boot-mode") == 0 && i + 1 < argc)
+            spec.boot_mode = argv[++i];
+        else
+            return usage();
+    }
+    sim::Board b = sim::make(argv[2], spec);
+    printf("made a %s board in %s (store %s)\n", argv[3], argv[2], b.store.c_str());
+    return 0;
+}

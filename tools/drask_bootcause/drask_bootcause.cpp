@@ -1,0 +1,113 @@
+// drask_bootcause: show the boot target word held in the store, or set it.
+#include "veeprom.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+constexpr int word_at = 9;
+constexpr int scheme_at = 29;
+constexpr int field_len = 8;
+
+// Accepted words, in the order they are compared ("h" is help, not stored).
+constexpr std::array<std::string_view, 6> stored_words{"normal", "recovery", "uboot", "boot", "system", "all"};
+
+void usage()
+{
+    fputs("Usage:  drask_bootcause [Values]\n"
+          "Example: \n"
+          "       drask_bootcause\n"
+          "       drask_bootcause recovery\n"
+          "Options:\n"
+          "       h   display this help text\n",
+          stdout);
+}
+
+bool is_stored_word(std::string_view arg)
+{
+    for (std::string_view w : stored_words)
+        if (arg == w)
+            return true;
+    return false;
+}
+
+// AB models keep no recovery system; -1 with the message printed when the
+// scheme field cannot be read.
+int ab_model(bool &ab)
+{
+    char value[64] = {};
+    int ret = veeprom_read(scheme_at, value, field_len);
+    if (ret < 0) {
+        printf("veeprom_read ret = %d\n", ret);
+        return -1;
+    }
+    ab = strcmp(value, "AB") == 0;
+    return 0;
+}
+
+// Stores the word; the caller has checked it is one of the stored words.
+int store(std::string_view word)
+{
+    char arg[64] = {}; // zero padding reaches the store; "recovery" fills all 8
+    word.copy(arg, sizeof arg - 1);
+    int ret = veeprom_write(word_at, arg, field_len);
+    if (ret < 0) {
+        printf("veeprom_write ret = %d\n", ret);
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (veeprom_init() < 0) {
+        puts("veeprom_init error");
+        return -1;
+    }
+    veeprom_setsync(1);
+
+    if (argc == 2) {
+        // Compared whole, so an argument of any length is safe here.
+        const std::string_view arg = argv[1];
+        if (arg == "h") {
+            usage();
+            veeprom_exit();
+            return 0;
+        }
+        if (arg == "recovery") {
+            bool ab = false;
+            if (ab_model(ab) != 0) {
+                veeprom_exit();
+                return -1;
+            }
+            if (ab) {
+                puts("Error: AB model not support recovery");
+                return -1;
+            }
+        }
+        if (!is_stored_word(arg)) {
+            printf("Error: the parameter %s is illegal !\n", argv[1]);
+            return -1;
+        }
+        if (store(arg) != 0) {
+            veeprom_exit();
+            return -1;
+        }
+    }
+
+    char value[64] = {};
+    int ret = veeprom_read(word_at, value, field_len);
+    if (ret < 0) {
+        printf("veeprom_read ret = %d\n", ret);
+        veeprom_exit();
+        return -1;
+    }
+    puts(value);
+    veeprom_exit();
+    return 0;
+}

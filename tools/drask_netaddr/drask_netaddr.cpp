@@ -1,0 +1,129 @@
+// drask_netaddr: get, set or clear the IPv4 address held in the store; a get
+// publishes it as dotted text in /tmp/ip_ip.
+#include "board.h"
+#include "veeprom.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+
+namespace {
+
+constexpr int address_at = 17;
+constexpr int address_len = 4;
+
+// Writes the address file without following a link planted in /tmp and
+// without waiting on a FIFO; a file that cannot be made is skipped silently.
+void publish(const char *text)
+{
+    int f = board::open(board::address_file, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (f < 0)
+        return;
+    ssize_t unused = board::write(f, text, strlen(text));
+    (void)unused;
+    board::close(f);
+}
+
+int get()
+{
+    // A stale address file must not outlive a get that reached the store.
+    board::system_on_path("rm -f", board::address_file);
+    unsigned char ip[address_len] = {};
+    int ret = veeprom_read(address_at, reinterpret_cast<char *>(ip), address_len);
+    if (ret < 0) {
+        printf("veeprom_read ret = %d\n", ret);
+        veeprom_exit();
+        return -1;
+    }
+    char text[17];
+    snprintf(text, sizeof text, "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
+    puts(text);
+    if (ip[0] == 0) {
+        puts("ERR: invalid ip, drop IP value from eeprom!!");
+        return -1;
+    }
+    publish(text);
+    veeprom_exit();
+    return 0;
+}
+
+enum class Parse { ok, bad, too_many };
+
+// Dotted fields, runs of dots being one separator and outer dots making no
+// field; each field is a decimal number 0..255 in digits only.  Missing
+// trailing fields stay 0.
+Parse parse_address(const char *text, unsigned char (&ip)[address_len], int &fields)
+{
+    bool bad = false;
+    fields = 0;
+    for (const char *c = text; *c != '\0';) {
+        if (*c == '.') {
+            ++c;
+            continue;
+        }
+        if (fields == address_len)
+            return Parse::too_many;
+        unsigned value = 0;
+        for (; *c != '\0' && *c != '.'; ++c) {
+            if (*c < '0' || *c > '9')
+                bad = true;
+            else if (value <= 255)
+                value = value * 10 + static_cast<unsigned>(*c - '0');
+        }
+        bad = bad || value > 255;
+        ip[fields++] = static_cast<unsigned char>(value);
+    }
+    return bad ? Parse::bad : Parse::ok;
+}
+
+int set(const char *address)
+{
+    if (address == nullptr)
+        return -1;
+    unsigned char ip[address_len] = {};
+    int fields = 0;
+    Parse p = parse_address(address, ip, fields);
+    if (p == Parse::too_many)
+        return -1;
+    if (p == Parse::bad || fields == 0 || ip[0] == 0) {
+        puts("ERR: invalid ip, do not save IP value from user input!!");
+        return -1;
+    }
+    int ret = veeprom_write(address_at, reinterpret_cast<const char *>(ip), address_len);
+    if (ret < 0)
+        printf("veeprom_write ret = %d\n", ret);
+    veeprom_exit();
+    return ret < 0 ? -1 : 0;
+}
+
+int clear()
+{
+    const char zero[address_len] = {};
+    int ret = veeprom_write(address_at, zero, address_len);
+    if (ret < 0)
+        puts("clear ip_ip failed.");
+    veeprom_exit();
+    return ret < 0 ? -1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return -1;
+    if (veeprom_init() < 0) {
+        puts("veeprom_init error");
+        return -1;
+    }
+    switch (argv[1][0]) {
+    case 'g':
+        return get();
+    case 's':
+        return set(argc > 2 ? argv[2] : nullptr);
+    case 'c':
+        return clear();
+    default:
+        return -1;
+    }
+}
