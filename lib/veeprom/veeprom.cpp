@@ -55,12 +55,12 @@ constexpr std::string_view store_name = "veeprom";
 
 // The partition's name file holds its name and a newline; the name must be
 // the wanted one exactly (a prefix would select the wrong partition).
-bool name_matches(const char *text, size_t got, std::string_view wanted)
+template <size_t N> bool name_matches(const char (&text)[N], size_t got, std::string_view wanted)
 {
     size_t len = strnlen(text, got);
     if (len > 0 && text[len - 1] == '\n')
         --len;
-    else if (len == got && got > 0)
+    else if (len == N)
         return false; // the buffer filled before the name ended
     return std::string_view(text, len) == wanted;
 }
