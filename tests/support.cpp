@@ -71,7 +71,7 @@ std::string write_request(sim::Medium m)
     return m == sim::Medium::ubi ? "UBI_IOCVOLUP bytes=2048\n" : m == sim::Medium::mtd ? "MEMERASE start=0 length=65536\n" : "";
 }
 
-Run run(const std::string &exe, const std::vector<std::string> &args, const std::string &root, const std::string &path_prefix)
+Outcome run(const std::string &exe, const std::vector<std::string> &args, const std::string &root, const std::string &path_prefix)
 {
     const std::string out = root + "/.out", err = root + "/.err";
     pid_t pid = fork();
@@ -91,7 +91,7 @@ Run run(const std::string &exe, const std::vector<std::string> &args, const std:
     int st = 0;
     waitpid(pid, &st, 0);
     sim::Board b{root, ""};
-    Run r{WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), b.get(".out"), b.get(".err")};
+    Outcome r{WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), b.get(".out"), b.get(".err")};
     remove(out.c_str());
     remove(err.c_str());
     return r;

@@ -19,6 +19,9 @@ protected:
     sim::Board board(const sim::Spec &spec, const std::string &name = "b");
 };
 
+// Byte-string literals that may hold zero bytes: "ab\0c"_b.
+inline std::string operator""_b(const char *s, size_t n) { return {s, n}; }
+
 sim::Spec spec_for(sim::Medium m);
 // The store's bytes from `at`, `n` of them.
 std::string bytes(const sim::Board &b, size_t at, size_t n);
@@ -30,11 +33,11 @@ std::string write_request(sim::Medium m);
 // Byte strings compared with the first difference reported, not a dump.
 testing::AssertionResult same(const std::string &got, const std::string &want);
 
-struct Run {
+struct Outcome {
     int status;
     std::string out, err;
 };
-Run run(const std::string &exe, const std::vector<std::string> &args, const std::string &root,
+Outcome run(const std::string &exe, const std::vector<std::string> &args, const std::string &root,
         const std::string &path_prefix = "");
 
 #endif
