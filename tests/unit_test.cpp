@@ -62,7 +62,7 @@ TEST_F(BoardTest, PartitionLookup)
     const Entries two{{"mtd2", "env\n"}, {"mtd5", "veeprom\n"}};
     struct Row {
         Entries entries;
-        const char *wanted;
+        std::string wanted;
         int want;
         const char *err;
     } rows[] = {
@@ -76,7 +76,7 @@ TEST_F(BoardTest, PartitionLookup)
         {{{"mtd1", "\n"}}, "veeprom", -1, ""},
         {{{"mtd1", "\0x\n"_b}}, "veeprom", -1, ""},
         {{{"mtd1", "\0x\n"_b}}, "", 1, ""},
-        {{{"mtd1", std::string(200, 'a')}}, std::string(128, 'a').c_str(), -1, ""},
+        {{{"mtd1", std::string(200, 'a')}}, std::string(128, 'a'), -1, ""},
         {{{"mtd3", ""}}, "veeprom", -5, "Read mtd name from /sys/class/mtd/mtd3/name failed!\n"},
         {{}, "veeprom", -1, ""},
     };
@@ -91,7 +91,7 @@ TEST_F(BoardTest, PartitionLookup)
         if (r.entries.empty())
             rmdir(b.path("sys/class/mtd").c_str());
         CaptureStderr();
-        EXPECT_EQ(get_mtdnum_partname(r.wanted), r.want);
+        EXPECT_EQ(get_mtdnum_partname(r.wanted.c_str()), r.want);
         EXPECT_EQ(GetCapturedStderr(), r.err);
     }
 }
