@@ -1,6 +1,6 @@
 #include "simboard.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -10,7 +10,7 @@
 namespace sim {
 namespace {
 
-constexpr size_t flash_size = 64 * 1024; // one erase block per MTD partition
+constexpr size_t flash_size = size_t{64} * 1024; // one erase block per MTD partition
 constexpr size_t part_size = 4096;       // eMMC partition images
 constexpr size_t gpt_at = 1024, gpt_entry = 128, gpt_count = 128, gpt_name = 56;
 
@@ -112,7 +112,8 @@ Board make(const std::string &root, const Spec &spec)
         size_t i = index_of(spec.mtd, "veeprom");
         b.store = "dev/mtd" + std::to_string(i);
         if (i < spec.mtd.size()) {
-            window.resize(flash_size, '\xFF');
+            window.resize(std::min(window.size(), flash_size));
+            window += std::string(flash_size - window.size(), '\xFF'); // the rest is erased flash
             b.put(b.store, window);
         }
         break;

@@ -78,7 +78,7 @@ protected:
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(, Tools, testing::Values(Medium::ubi, Medium::mtd, Medium::emmc),
+INSTANTIATE_TEST_SUITE_P(Medium, Tools, testing::Values(Medium::ubi, Medium::mtd, Medium::emmc),
                          [](const auto &i) { return std::string(i.param == Medium::ubi ? "ubi" : i.param == Medium::mtd ? "mtd" : "emmc"); });
 
 TEST_P(Tools, Commands)
@@ -130,7 +130,7 @@ TEST_P(Tools, AddressFile)
     EXPECT_EQ(got.status, 0);
     EXPECT_EQ(b.get("victim"), "keep");
     remove(b.path("tmp/ip_ip").c_str());
-    got = run(NETADDR, {"g"}, b.root);
+    EXPECT_EQ(run(NETADDR, {"g"}, b.root).status, 0);
     struct stat st {};
     ASSERT_EQ(stat(b.path("tmp/ip_ip").c_str(), &st), 0);
     const mode_t mask = umask(0);
@@ -147,7 +147,7 @@ TEST_P(Tools, Failures)
         const char *tool;
         std::vector<std::string> args;
         std::string out;
-    } writes[] = {{BOOTCAUSE, {"boot"}, "veeprom_write ret = -1\n"},
+    } const writes[] = {{BOOTCAUSE, {"boot"}, "veeprom_write ret = -1\n"},
                   {NETADDR, {"s", "1.2.3.4"}, "veeprom_write ret = -1\n"},
                   {NETADDR, {"c"}, "clear ip_ip failed.\n"}};
     const std::string before = b.image();

@@ -41,7 +41,7 @@ TEST_F(BoardTest, BootMediumProbe)
     struct Row {
         std::optional<std::string> id, mode;
         int want;
-    } rows[] = {{"300\n", "1\n", 0}, {"301\n", "5\n", 5}, {"301", "1x", 1}, {"301", "7", 0},
+    } const rows[] = {{"300\n", "1\n", 0}, {"301\n", "5\n", 5}, {"301", "1x", 1}, {"301", "7", 0},
                 {"301", std::nullopt, 0}, {std::nullopt, "1", 0}, {"", "1", -5}, {"301", "", -5}};
     sim::Board b = board(spec_for(Medium::emmc));
     for (const Row &r : rows) {
@@ -65,7 +65,7 @@ TEST_F(BoardTest, PartitionLookup)
         std::string wanted;
         int want;
         const char *err;
-    } rows[] = {
+    } const rows[] = {
         {two, "veeprom", 5, ""},
         {two, "env", 2, ""},
         {two, "data", -1, ""},
@@ -107,7 +107,7 @@ TEST_F(BoardTest, Discovery)
         std::function<void(const sim::Board &)> setup;
         int ret;
         std::string path, requests, out;
-    } rows[] = {
+    } const rows[] = {
         {"attached volume", Medium::ubi, nullptr, nullptr, 0, "/dev/ubi10_0", "", ""},
         {"attach on env", Medium::ubi, [](auto &s) { s.attached = false; }, nullptr, 0, "/dev/ubi10_0", attach, ""},
         {"attach on boot", Medium::ubi, [](auto &s) { s.attached = false, s.mtd = {"uboot", "boot"}; }, nullptr, 0,
@@ -199,7 +199,7 @@ protected:
     bool volume() const { return GetParam() == Medium::ubi; }
 };
 
-INSTANTIATE_TEST_SUITE_P(, Media, testing::Values(Medium::ubi, Medium::mtd, Medium::emmc),
+INSTANTIATE_TEST_SUITE_P(Medium, Media, testing::Values(Medium::ubi, Medium::mtd, Medium::emmc),
                          [](const auto &i) { return std::string(i.param == Medium::ubi ? "ubi" : i.param == Medium::mtd ? "mtd" : "emmc"); });
 
 TEST_P(Media, ReadModifyWriteKeepsTheRestOfTheBlock)
@@ -220,7 +220,7 @@ TEST_P(Media, RangesAndFaults)
         int offset, length;
         bool volume_ok, sector_ok;
         std::string fault; // a file under fail/, or "full" for a store that takes no bytes
-    } rows[] = {
+    } const rows[] = {
         {500, 12, true, true, ""},      {505, 8, true, false, ""}, {2040, 8, true, false, ""},
         {2041, 8, false, false, ""},    {512, 0, true, true, ""},  {0, 0, true, true, ""},
         {-1, 4, false, false, ""},      {4, -1, false, false, ""}, {INT_MAX, 1, false, false, ""},
@@ -275,7 +275,9 @@ TEST_P(Media, Maintenance)
     std::string want = pattern;
     want.replace(9, 8, zeros.substr(0, 8)); // no erase: the rest of the image stays
     EXPECT_EQ(veeprom_clear(9, 8), 0);
-    EXPECT_TRUE(same(b.image(), want.substr(0, volume() ? 2048 : std::string::npos)));
+    if (volume())
+        want.resize(2048);
+    EXPECT_TRUE(same(b.image(), want));
     EXPECT_EQ(b.requests(), volume() ? "UBI_IOCVOLUP bytes=2048\n" : "");
     EXPECT_EQ(veeprom_clear(500, 20), volume() ? 0 : -1);
     EXPECT_EQ(veeprom_clear(0, -1), -1);
@@ -299,7 +301,7 @@ TEST(ParameterCheck, AcceptsTheRangeZeroToLowerF)
         std::string text;
         int64_t length;
         int want;
-    } rows[] = {{"0123abcdef", 10, 0}, {"12g4", 4, 1}, {"12G4", 4, 0}, {"12g4", 0, 0}, {"12g4", 2, 0},
+    } const rows[] = {{"0123abcdef", 10, 0}, {"12g4", 4, 1}, {"12G4", 4, 0}, {"12g4", 0, 0}, {"12g4", 2, 0},
                 {"/", 1, 1},           {"\xff", 1, 1}, {":@Z_`", 5, 0}, {"x", -3, 0}};
     for (const Row &r : rows)
         EXPECT_EQ(parameter_check(r.text.c_str(), r.length), r.want) << r.text;

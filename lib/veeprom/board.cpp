@@ -226,13 +226,11 @@ int flock(int fd, int op) { return injected() ? -1 : ::flock(fd, op); }
 // A failing close still releases the descriptor, as the kernel's does.
 int close(int fd)
 {
-    bool fail = injected();
-    int r = ::close(fd);
-    if (fail) {
-        errno = EIO;
-        return -1;
-    }
-    return r;
+    if (!injected())
+        return ::close(fd);
+    ::close(fd);
+    errno = EIO;
+    return -1;
 }
 
 void sync()
@@ -265,13 +263,11 @@ int fseek(FILE *f, long off, int whence) { return injected() ? -1 : ::fseek(f, o
 
 int fclose(FILE *f)
 {
-    bool fail = injected();
-    int r = ::fclose(f);
-    if (fail) {
-        errno = EIO;
-        return EOF;
-    }
-    return r;
+    if (!injected())
+        return ::fclose(f);
+    ::fclose(f);
+    errno = EIO;
+    return EOF;
 }
 
 DIR *opendir(const char *fixed)
@@ -287,13 +283,11 @@ struct dirent *readdir(DIR *d) { return injected() ? nullptr : ::readdir(d); }
 
 int closedir(DIR *d)
 {
-    bool fail = injected();
-    int r = ::closedir(d);
-    if (fail) {
-        errno = EIO;
-        return -1;
-    }
-    return r;
+    if (!injected())
+        return ::closedir(d);
+    ::closedir(d);
+    errno = EIO;
+    return -1;
 }
 
 int system_on_path(const char *command, const char *fixed)

@@ -6,7 +6,6 @@
 #include "state.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -151,15 +150,15 @@ int find_gpt_partition()
         fputs("fseek to gpt offset failed!\n", stderr);
         return -1;
     }
-    std::array<unsigned char, gpt_entry_size * gpt_entries> table;
-    size_t got = board::fread(table.data(), gpt_entry_size, gpt_entries, disk.get());
+    unsigned char table[gpt_entries][gpt_entry_size];
+    size_t got = board::fread(table, gpt_entry_size, gpt_entries, disk.get());
     if (got < gpt_entries) {
         printf("read short: %ld\n", static_cast<long>(got));
         return -1;
     }
     // Every entry is examined: the last one named veeprom wins.
     for (size_t i = 0; i < gpt_entries; ++i)
-        if (is_store_label(&table[i * gpt_entry_size + gpt_name_at]))
+        if (is_store_label(&table[i][gpt_name_at]))
             snprintf(device_path, sizeof device_path, "/dev/mmcblk0p%d", static_cast<int>(i + 1));
     return 0;
 }

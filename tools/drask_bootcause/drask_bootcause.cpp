@@ -1,6 +1,7 @@
 // drask_bootcause: show the boot target word held in the store, or set it.
 #include "veeprom.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -26,13 +27,7 @@ void usage()
           stdout);
 }
 
-bool is_stored_word(std::string_view arg)
-{
-    for (std::string_view w : stored_words)
-        if (arg == w)
-            return true;
-    return false;
-}
+bool is_stored_word(std::string_view arg) { return std::ranges::find(stored_words, arg) != stored_words.end(); }
 
 // AB models keep no recovery system; -1 with the message printed when the
 // scheme field cannot be read.
