@@ -80,38 +80,38 @@ std::optional<Medium> medium_named(std::string_view name)
     return std::nullopt;
 }
 
-Board make(const std::string &root, const Spec &spec)
+Board make(const std::string &root, const Layout &layout)
 {
     Board b{root, ""};
     make_dirs(root);
     make_dirs(b.path("tmp"));
     make_dirs(b.path("sys/class/mtd"));
     make_dirs(b.path("dev"));
-    if (spec.board_id)
-        b.put("sys/class/socinfo/board_id", *spec.board_id);
-    const char *mode = spec.medium == Medium::ubi ? "1\n" : spec.medium == Medium::mtd ? "5\n" : "0\n";
-    b.put("sys/class/socinfo/boot_mode", spec.boot_mode.value_or(mode));
+    if (layout.board_id)
+        b.put("sys/class/socinfo/board_id", *layout.board_id);
+    const char *mode = layout.medium == Medium::ubi ? "1\n" : layout.medium == Medium::mtd ? "5\n" : "0\n";
+    b.put("sys/class/socinfo/boot_mode", layout.boot_mode.value_or(mode));
 
     // Every MTD partition has its name in sysfs, twice (the read-only twin).
-    for (size_t i = 0; i < spec.mtd.size(); ++i) {
+    for (size_t i = 0; i < layout.mtd.size(); ++i) {
         std::string n = std::to_string(i);
-        b.put("sys/class/mtd/mtd" + n + "/name", spec.mtd[i] + "\n");
-        b.put("sys/class/mtd/mtd" + n + "ro/name", spec.mtd[i] + "\n");
+        b.put("sys/class/mtd/mtd" + n + "/name", layout.mtd[i] + "\n");
+        b.put("sys/class/mtd/mtd" + n + "ro/name", layout.mtd[i] + "\n");
         b.put("dev/mtd" + n, std::string(flash_size, '\xFF'));
     }
-    std::string window = spec.window;
-    switch (spec.medium) {
+    std::string window = layout.window;
+    switch (layout.medium) {
     case Medium::ubi:
         b.put("dev/ubi_ctrl", "");
         b.store = "dev/ubi10_0";
         window.resize(2048, '\0');
-        if (spec.attached)
+        if (layout.attached)
             b.put(b.store, window);
         break;
     case Medium::mtd: {
-        size_t i = index_of(spec.mtd, "veeprom");
+        size_t i = index_of(layout.mtd, "veeprom");
         b.store = "dev/mtd" + std::to_string(i);
-        if (i < spec.mtd.size()) {
+        if (i < layout.mtd.size()) {
             window.resize(std::min(window.size(), flash_size));
             window += std::string(flash_size - window.size(), '\xFF'); // the rest is erased flash
             b.put(b.store, window);
@@ -119,10 +119,10 @@ Board make(const std::string &root, const Spec &spec)
         break;
     }
     case Medium::emmc:
-        b.put("dev/mmcblk0", gpt_disk(spec.gpt));
-        for (size_t i = 0; i < spec.gpt.size(); ++i) {
+        b.put("dev/mmcblk0", gpt_disk(layout.gpt));
+        for (size_t i = 0; i < layout.gpt.size(); ++i) {
             std::string img = "dev/mmcblk0p" + std::to_string(i + 1);
-            if (spec.gpt[i] == u"veeprom") {
+            if (layout.gpt[i] == u"veeprom") {
                 b.store = img;
                 std::string w = window;
                 w.resize(part_size, '\0');

@@ -13,7 +13,7 @@ namespace sim {
 
 enum class Medium { ubi, mtd, emmc };
 
-struct Spec {
+struct Layout {
     Medium medium = Medium::emmc;
     std::optional<std::string> board_id = "301\n";
     std::optional<std::string> boot_mode; // default: "1\n", "5\n", "0\n" by medium
@@ -36,7 +36,7 @@ struct Board {
 };
 
 std::optional<Medium> medium_named(std::string_view name);
-Board make(const std::string &root, const Spec &spec);
+Board make(const std::string &root, const Layout &layout);
 // Reopens a board made earlier (reads the store's location it recorded).
 Board open(const std::string &root);
 

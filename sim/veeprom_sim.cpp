@@ -73,19 +73,19 @@ int main(int argc, char **argv)
     auto medium = sim::medium_named(argv[3]);
     if (!medium)
         return usage();
-    sim::Spec spec;
-    spec.medium = *medium;
+    sim::Layout layout;
+    layout.medium = *medium;
     for (int i = 4; i < argc; ++i) {
         if (strcmp(argv[i], "--detached") == 0)
-            spec.attached = false;
+            layout.attached = false;
         else if (strcmp(argv[i], "--board-id") == 0 && i + 1 < argc)
-            spec.board_id = argv[++i];
+            layout.board_id = argv[++i];
         else if (strcmp(argv[i], "--boot-mode") == 0 && i + 1 < argc)
-            spec.boot_mode = argv[++i];
+            layout.boot_mode = argv[++i];
         else
             return usage();
     }
-    sim::Board b = sim::make(argv[2], spec);
+    sim::Board b = sim::make(argv[2], layout);
     printf("made a %s board in %s (store %s)\n", argv[3], argv[2], b.store.c_str());
     return 0;
 }

@@ -72,7 +72,7 @@ protected:
     void SetUp() override
     {
         BoardTest::SetUp();
-        sim::Spec s = spec_for(GetParam());
+        sim::Layout s = layout_for(GetParam());
         s.window.replace(9, stored.size(), stored);
         b = board(s);
     }

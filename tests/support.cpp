@@ -25,9 +25,9 @@ void BoardTest::TearDown()
     nftw(dir.c_str(), [](const char *p, const struct stat *, int, struct FTW *) { return remove(p); }, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-sim::Board BoardTest::board(const sim::Spec &spec, const std::string &name)
+sim::Board BoardTest::board(const sim::Layout &layout, const std::string &name)
 {
-    sim::Board b = sim::make(dir + "/" + name, spec);
+    sim::Board b = sim::make(dir + "/" + name, layout);
     setenv("VEEPROM_ROOT", b.root.c_str(), 1);
     board::sim_reset();
     if (veeprom::fd >= 0)
@@ -38,9 +38,9 @@ sim::Board BoardTest::board(const sim::Spec &spec, const std::string &name)
     return b;
 }
 
-sim::Spec spec_for(sim::Medium m)
+sim::Layout layout_for(sim::Medium m)
 {
-    sim::Spec s;
+    sim::Layout s;
     s.medium = m;
     return s;
 }

@@ -16,13 +16,13 @@ protected:
     std::string dir;
     void SetUp() override;
     void TearDown() override;
-    sim::Board board(const sim::Spec &spec, const std::string &name = "b");
+    sim::Board board(const sim::Layout &layout, const std::string &name = "b");
 };
 
 // Byte-string literals that may hold zero bytes: "ab\0c"_b.
 inline std::string operator""_b(const char *s, size_t n) { return {s, n}; }
 
-sim::Spec spec_for(sim::Medium m);
+sim::Layout layout_for(sim::Medium m);
 // The store's bytes from `at`, `n` of them.
 std::string bytes(const sim::Board &b, size_t at, size_t n);
 // Puts bytes into the store image at `at`.

@@ -43,7 +43,7 @@ TEST_F(BoardTest, BootMediumProbe)
         int want;
     } const rows[] = {{"300\n", "1\n", 0}, {"301\n", "5\n", 5}, {"301", "1x", 1}, {"301", "7", 0},
                 {"301", std::nullopt, 0}, {std::nullopt, "1", 0}, {"", "1", -5}, {"301", "", -5}};
-    sim::Board b = board(spec_for(Medium::emmc));
+    sim::Board b = board(layout_for(Medium::emmc));
     for (const Row &r : rows) {
         SCOPED_TRACE(r.id.value_or("(none)") + "/" + r.mode.value_or("(none)"));
         set_file(b, "sys/class/socinfo/board_id", r.id);
@@ -83,7 +83,7 @@ TEST_F(BoardTest, PartitionLookup)
     for (size_t i = 0; i < std::size(rows); ++i) {
         const Row &r = rows[i];
         SCOPED_TRACE(i);
-        sim::Spec s = spec_for(Medium::mtd);
+        sim::Layout s = layout_for(Medium::mtd);
         s.mtd.clear();
         sim::Board b = board(s, "b" + std::to_string(i));
         for (const auto &[entry, name] : r.entries)
@@ -103,7 +103,7 @@ TEST_F(BoardTest, Discovery)
     struct Row {
         const char *what;
         Medium m;
-        std::function<void(sim::Spec &)> spec;
+        std::function<void(sim::Layout &)> layout;
         std::function<void(const sim::Board &)> setup;
         int ret;
         std::string path, requests, out;
@@ -133,9 +133,9 @@ TEST_F(BoardTest, Discovery)
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.what);
-        sim::Spec s = spec_for(r.m);
-        if (r.spec)
-            r.spec(s);
+        sim::Layout s = layout_for(r.m);
+        if (r.layout)
+            r.layout(s);
         sim::Board b = board(s, r.what);
         if (r.setup)
             r.setup(b);
@@ -151,7 +151,7 @@ TEST_F(BoardTest, Discovery)
 
 TEST_F(BoardTest, LifecycleReopensWithoutDiscovery)
 {
-    sim::Spec s = spec_for(Medium::ubi);
+    sim::Layout s = layout_for(Medium::ubi);
     s.attached = false;
     sim::Board b = board(s);
     b.put("fail/ubi-node", "");
@@ -178,7 +178,7 @@ protected:
     void SetUp() override
     {
         BoardTest::SetUp();
-        b = board(spec_for(GetParam()));
+        b = board(layout_for(GetParam()));
         pattern = b.image();
         for (size_t i = 0; i < pattern.size(); ++i)
             pattern[i] = static_cast<char>(i * 7 + 1);
@@ -259,7 +259,7 @@ TEST_P(Media, RangesAndFaults)
 // at discovery.
 TEST_F(BoardTest, ProbeFailureTakesTheSectorPathAndStillErases)
 {
-    sim::Board b = board(spec_for(Medium::mtd));
+    sim::Board b = board(layout_for(Medium::mtd));
     ASSERT_EQ(veeprom_init(), 0);
     b.put("sys/class/socinfo/board_id", "");
     CaptureStderr();
