@@ -254,7 +254,13 @@ FILE *fopen(const char *fixed, const char *mode)
     if (injected())
         return nullptr;
     const char *p = resolve(fixed, full);
-    return p == nullptr ? nullptr : ::fopen(p, mode);
+    FILE *f = p == nullptr ? nullptr : ::fopen(p, mode);
+    // Each stream is read once, a few bytes or one table: unbuffered, every
+    // fread is one read of what it asks for, with no buffer to allocate and
+    // no fstat to size one.
+    if (f != nullptr)
+        ::setvbuf(f, nullptr, _IONBF, 0);
+    return f;
 }
 
 size_t fread(void *buf, size_t size, size_t n, FILE *f) { return injected() ? 0 : ::fread(buf, size, n, f); }
