@@ -276,22 +276,40 @@ int fclose(FILE *f)
     return EOF;
 }
 
-DIR *opendir(const char *fixed)
+int opendir(const char *fixed, Dir &d)
 {
     char full[PATH_MAX];
     if (injected())
-        return nullptr;
+        return -1;
     const char *p = resolve(fixed, full);
-    return p == nullptr ? nullptr : ::opendir(p);
+    d.fd = p == nullptr ? -1 : ::open(p, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    d.at = d.end = 0;
+    return d.fd < 0 ? -1 : 0;
 }
 
-struct dirent *readdir(DIR *d) { return injected() ? nullptr : ::readdir(d); }
-
-int closedir(DIR *d)
+const struct dirent64 *readdir(Dir &d)
 {
+    if (injected())
+        return nullptr;
+    if (d.at >= d.end) {
+        ssize_t n = ::getdents64(d.fd, d.entries, sizeof d.entries);
+        if (n <= 0)
+            return nullptr;
+        d.at = 0;
+        d.end = static_cast<size_t>(n);
+    }
+    const auto *e = reinterpret_cast<const struct dirent64 *>(d.entries + d.at);
+    d.at += e->d_reclen;
+    return e;
+}
+
+int closedir(Dir &d)
+{
+    int fd = d.fd;
+    d.fd = -1;
     if (!injected())
-        return ::closedir(d);
-    ::closedir(d);
+        return ::close(fd);
+    ::close(fd);
     errno = EIO;
     return -1;
 }

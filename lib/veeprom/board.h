@@ -36,9 +36,17 @@ size_t fread(void *buf, size_t size, size_t n, FILE *f);
 int fseek(FILE *f, long off, int whence);
 int fclose(FILE *f);
 
-DIR *opendir(const char *fixed);
-struct dirent *readdir(DIR *d);
-int closedir(DIR *d);
+// A directory listed straight from the kernel into the caller's buffer, so a
+// scan allocates nothing.  Entries come in the order the kernel gives them.
+struct Dir {
+    int fd = -1;
+    size_t at = 0;
+    size_t end = 0;
+    alignas(struct dirent64) char entries[2048];
+};
+int opendir(const char *fixed, Dir &d); // 0, or -1 with errno
+const struct dirent64 *readdir(Dir &d); // nullptr at the end or on error
+int closedir(Dir &d);
 
 // Runs "<command> <fixed path>" through the shell, the path quoted when it
 // had to be redirected.

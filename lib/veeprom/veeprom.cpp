@@ -81,9 +81,9 @@ int entry_number(const char *entry)
     return static_cast<int>(strtol(number, nullptr, 10));
 }
 
-int find_partition(DIR *dir, std::string_view wanted)
+int find_partition(board::Dir &dir, std::string_view wanted)
 {
-    while (const struct dirent *e = board::readdir(dir)) {
+    while (const struct dirent64 *e = board::readdir(dir)) {
         char path[512] = {};
         char name[128] = {};
         snprintf(path, sizeof path, "/sys/class/mtd/%s/name", e->d_name);
@@ -393,8 +393,8 @@ extern "C" int get_boot_mode(void)
 
 extern "C" int get_mtdnum_partname(const char *name)
 {
-    DIR *dir = board::opendir(board::mtd_class_dir);
-    if (dir == nullptr)
+    board::Dir dir;
+    if (board::opendir(board::mtd_class_dir, dir) != 0)
         return -1;
     int result = name == nullptr ? -1 : find_partition(dir, name);
     int closed = board::closedir(dir);
