@@ -2,7 +2,6 @@
 #include "veeprom.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -14,7 +13,8 @@ constexpr int scheme_at = 29;
 constexpr int field_len = 8;
 
 // Accepted words, in the order they are compared ("h" is help, not stored).
-constexpr std::array<std::string_view, 6> stored_words{"normal", "recovery", "uboot", "boot", "system", "all"};
+// Held as text, not as pointers, so the table needs no relocation at start-up.
+constexpr char stored_words[][9] = {"normal", "recovery", "uboot", "boot", "system", "all"};
 
 void usage()
 {
@@ -27,7 +27,7 @@ void usage()
           stdout);
 }
 
-bool is_stored_word(std::string_view arg) { return std::ranges::find(stored_words, arg) != stored_words.end(); }
+bool is_stored_word(std::string_view arg) { return std::ranges::find(stored_words, arg) != std::end(stored_words); }
 
 // AB models keep no recovery system; -1 with the message printed when the
 // scheme field cannot be read.
