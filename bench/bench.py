@@ -357,18 +357,20 @@ def main():
     res = lambda c: results[id(c)]
     unit = walls.get(id(ref))
     rows = [("command", "medium", "exit", "calls", "start", "tool", "sim", "shell", "store rd", "wr", "requests",
-             "heap", "instructions", "time")]
+             "syncs", "heap", "instructions", "time")]
     for c in cases:
         r = res(c)
         rq = ", ".join(f"{r['requests'].count(k)} {k}" for k in dict.fromkeys(r["requests"])) or "-"
         rows.append((c.label, c.medium, r["status"], len(r["start"]) + r["tool"], len(r["start"]), r["tool"],
                      r["sim"] if c.ours else "-", r["shell"] or "-", r["read"], r["written"], rq,
+                     sum(r["tokens"].split(" ").count(s) for s in ("sync", "fsync:store", "fdatasync:store")),
                      f"{r['heap'][0]} / {r['heap'][1]} B", f"{r['instr']:,}" if r["instr"] else "-",
                      f"{walls[id(c)] / unit:.2f}x" if walls else "-"))
     print("Cost per command: host build with the simulated board (build/bench), boards on a RAM file system.")
     print("calls = start + tool, as on a board; start = loader and exit; sim = the simulated board's own calls;")
-    print("shell = the calls of the shell and rm that get runs; time = median wall time of", ROUNDS, "runs / "
-          + (f"start-and-exit's ({unit / 1000:.0f} us)." if walls else "start-and-exit's (left out by --quick)."), "\n")
+    print("syncs = sync() or fsync of the store; shell = the calls of the shell and rm that get runs;")
+    print(f"time = median wall time of {ROUNDS} runs / start-and-exit's ({unit / 1000:.0f} us).\n" if walls else
+          "instructions and time: left out by --quick.\n")
     table(rows)
     print("\nFootprint of the board build (aarch64; file sizes include the default 64 KiB segment alignment):\n")
     table([("file", "text", "data", "bss", "total", "file size", "stripped", "needs")] +
