@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #if VEEPROM_SIM
@@ -237,6 +238,13 @@ void sync()
 {
     if (!injected())
         ::sync();
+}
+
+void nap(int ms)
+{
+    struct timespec t {ms / 1000, (ms % 1000) * 1000000L};
+    while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
 }
 
 bool exists(const char *fixed)

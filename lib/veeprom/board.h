@@ -30,6 +30,8 @@ int flock(int fd, int op);
 int close(int fd);
 void sync();
 bool exists(const char *fixed);
+// Waits ms milliseconds; a pause is no call a fault can be injected into.
+void nap(int ms);
 
 FILE *fopen(const char *fixed, const char *mode);
 size_t fread(void *buf, size_t size, size_t n, FILE *f);

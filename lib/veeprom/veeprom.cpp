@@ -49,6 +49,22 @@ constexpr size_t gpt_entry_size = 128;
 constexpr size_t gpt_entries = 128;
 constexpr size_t gpt_name_at = 56; // UTF-16LE partition name in an entry
 constexpr std::string_view store_name = "veeprom";
+constexpr int busy_wait_ms = 5000;
+constexpr int busy_poll_ms = 10;
+
+// UBI admits one writer to a volume at a time and refuses a volume update
+// while anyone else has the volume open (EBUSY).  Another run holds it only
+// for moments, so a busy store is waited for, busy_wait_ms at most; after
+// that the call fails as any other failure does.
+template <class Call> int unless_busy(Call call)
+{
+    for (int waited = 0;; waited += busy_poll_ms) {
+        int r = call();
+        if (r >= 0 || errno != EBUSY || waited >= busy_wait_ms)
+            return r;
+        board::nap(busy_poll_ms);
+    }
+}
 
 // ---- boot-medium probe --------------------------------------------------
 
@@ -176,7 +192,7 @@ int discover()
     }
     start_sector = 0;
     end_sector = 0;
-    fd = board::open(device_path, store_flags);
+    fd = unless_busy([] { return board::open(device_path, store_flags); });
     return fd >= 0 ? 0 : -1;
 }
 
@@ -281,7 +297,7 @@ int volume_write(int offset, const char *src, int length)
     if (done) {
         std::copy_n(src, length, buffer + offset);
         // The kernel replaces the volume with exactly the bytes announced.
-        done = board::ioctl(fd, UBI_IOCVOLUP, &bytes) == 0 && write_block(block_size);
+        done = unless_busy([&] { return board::ioctl(fd, UBI_IOCVOLUP, &bytes); }) == 0 && write_block(block_size);
     }
     if (!done) {
         unlock();
@@ -414,7 +430,7 @@ extern "C" int veeprom_init(void)
     fd = board::open(device_path, store_flags);
     if (fd >= 0)
         return 0;
-    return discover();
+    return discover(); // also when the store was busy: discovery waits for it
 }
 
 extern "C" void veeprom_exit(void)
