@@ -238,6 +238,30 @@ constexpr const char *resolve(const char *fixed, char (&)[PATH_MAX]) { return fi
 
 #endif
 
+// Opens without waiting: a FIFO planted where a device or sysfs file belongs
+// would block the open, or the first read, for ever.  It is refused with
+// ENXIO; anything else keeps the flags asked for.
+int open_now(const char *p, int flags, mode_t mode)
+{
+    int fd = ::open(p, flags | O_NONBLOCK, mode);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode)) {
+        ::close(fd);
+        errno = ENXIO;
+        return -1;
+    }
+    const int now = ::fcntl(fd, F_GETFL);
+    if ((flags & O_NONBLOCK) == 0 && (now < 0 || ::fcntl(fd, F_SETFL, now & ~O_NONBLOCK) != 0)) {
+        const int e = errno;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 #if VEEPROM_SIM
@@ -250,7 +274,7 @@ int open(const char *fixed, int flags, mode_t mode)
     if (injected("open"))
         return -1;
     const char *p = resolve(fixed, full);
-    return p == nullptr ? -1 : ::open(p, flags, mode);
+    return p == nullptr ? -1 : open_now(p, flags, mode);
 }
 
 ssize_t read(int fd, void *buf, size_t n)
@@ -317,7 +341,17 @@ FILE *fopen(const char *fixed, const char *mode)
     if (injected("fopen"))
         return nullptr;
     const char *p = resolve(fixed, full);
-    return p == nullptr ? nullptr : ::fopen(p, mode);
+    if (p == nullptr)
+        return nullptr;
+    if (strcmp(mode, "r") != 0) {
+        errno = EINVAL; // streams only read
+        return nullptr;
+    }
+    int fd = open_now(p, O_RDONLY | O_CLOEXEC, 0);
+    FILE *f = fd < 0 ? nullptr : ::fdopen(fd, mode);
+    if (f == nullptr && fd >= 0)
+        ::close(fd);
+    return f;
 }
 
 size_t fread(void *buf, size_t size, size_t n, FILE *f)

@@ -31,6 +31,7 @@ int close(int fd);
 void sync();
 bool exists(const char *fixed);
 
+// Streams only read ("r").  Neither opens waits on a FIFO: it is refused.
 FILE *fopen(const char *fixed, const char *mode);
 size_t fread(void *buf, size_t size, size_t n, FILE *f);
 int fseek(FILE *f, long off, int whence);
