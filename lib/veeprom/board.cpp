@@ -335,6 +335,15 @@ bool exists(const char *fixed)
     return p != nullptr && ::access(p, F_OK) == 0;
 }
 
+int unlink(const char *fixed)
+{
+    char full[PATH_MAX];
+    if (injected("unlink"))
+        return -1;
+    const char *p = resolve(fixed, full);
+    return p == nullptr ? -1 : ::unlink(p);
+}
+
 FILE *fopen(const char *fixed, const char *mode)
 {
     char full[PATH_MAX];

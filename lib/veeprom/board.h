@@ -30,6 +30,7 @@ int flock(int fd, int op);
 int close(int fd);
 void sync();
 bool exists(const char *fixed);
+int unlink(const char *fixed);
 
 // Streams only read ("r").  Neither opens waits on a FIFO: it is refused.
 FILE *fopen(const char *fixed, const char *mode);

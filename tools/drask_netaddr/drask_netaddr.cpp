@@ -12,11 +12,14 @@ namespace {
 constexpr int address_at = 17;
 constexpr int address_len = 4;
 
-// Writes the address file without following a link planted in /tmp and
-// without waiting on a FIFO; a file that cannot be made is skipped silently.
+// Writes the address into a file made afresh: whatever is planted in /tmp
+// under that name (a symbolic or hard link into another file, a FIFO) is
+// removed, never written through.  A file that cannot be made is skipped
+// silently.
 void publish(const char *text)
 {
-    int f = board::open(board::address_file, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    board::unlink(board::address_file);
+    int f = board::open(board::address_file, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (f < 0)
         return;
     ssize_t unused = board::write(f, text, strlen(text));
