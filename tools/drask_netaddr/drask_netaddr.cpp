@@ -3,6 +3,7 @@
 #include "board.h"
 #include "veeprom.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -22,9 +23,21 @@ void publish(const char *text)
     int f = board::open(board::address_file, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (f < 0)
         return;
-    ssize_t unused = board::write(f, text, strlen(text));
-    (void)unused;
+    // All of the address or no file: a reader must never take part of one
+    // for an address.  Errors are not the tool's failure.
+    const size_t len = strlen(text);
+    size_t put = 0;
+    while (put < len) {
+        ssize_t w = board::write(f, text + put, len - put);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            break;
+        put += static_cast<size_t>(w);
+    }
     board::close(f);
+    if (put < len)
+        board::unlink(board::address_file);
 }
 
 int get()
