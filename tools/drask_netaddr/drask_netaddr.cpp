@@ -42,8 +42,10 @@ void publish(const char *text)
 
 int get()
 {
-    // A stale address file must not outlive a get that reached the store.
-    board::system_on_path("rm -f", board::address_file);
+    // A stale address file must not outlive a get that reached the store,
+    // also when the shell could not run rm.
+    if (board::system_on_path("rm -f", board::address_file) != 0)
+        board::unlink(board::address_file);
     unsigned char ip[address_len] = {};
     int ret = veeprom_read(address_at, reinterpret_cast<char *>(ip), address_len);
     if (ret < 0) {
