@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -64,7 +65,8 @@ template <size_t N> bool name_matches(const char (&text)[N], size_t got, std::st
     return std::string_view(text, len) == wanted;
 }
 
-// The number of the entry's last run of digits (mtd3 and mtd3ro give 3).
+// The number of the entry's last run of digits (mtd3 and mtd3ro give 3);
+// -1 when it does not fit an int, as its low bits would name another device.
 int entry_number(const char *entry)
 {
     char number[16] = {};
@@ -78,7 +80,8 @@ int entry_number(const char *entry)
             ++c;
         }
     }
-    return static_cast<int>(strtol(number, nullptr, 10));
+    const long n = strtol(number, nullptr, 10);
+    return n <= INT_MAX ? static_cast<int>(n) : -1;
 }
 
 // `whole` tells a list read to its end from one that could not be read
@@ -109,8 +112,11 @@ int find_partition(DIR *dir, std::string_view wanted, bool &whole)
             fprintf(stderr, "Read mtd name from %s failed!\n", path);
             return -5;
         }
-        if (name_matches(name, got, wanted))
-            return entry_number(e->d_name);
+        if (name_matches(name, got, wanted)) {
+            const int n = entry_number(e->d_name);
+            whole = n >= 0; // a match that names no device is no proof of absence
+            return n;
+        }
     }
 }
 
