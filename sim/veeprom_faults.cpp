@@ -729,11 +729,11 @@ std::vector<Hostile> hostile_cases()
         {"address file a link to another file", Medium::emmc, victim_link, "drask_netaddr", {{"g"}}, 0, ip, "", "tmp/ip_ip"},
         {"... and rm leaves it in place", Medium::emmc, victim_link, "drask_netaddr", {{"g"}}, 0, ip, keep_rm, "tmp/ip_ip"},
         {"address file a hard link, rm leaves it", Medium::emmc, victim_hardlink, "drask_netaddr", {{"g"}}, 0, ip, keep_rm, "tmp/ip_ip"},
-        {"address file a FIFO, rm leaves it", Medium::emmc, [&](auto &b) { replace_with(b, "tmp/ip_ip", fifo); }, "drask_netaddr",
+        {"address file a FIFO, rm leaves it", Medium::emmc, [&](const auto &b) { replace_with(b, "tmp/ip_ip", fifo); }, "drask_netaddr",
          {{"g"}}, 0, ip, keep_rm},
-        {"address file a directory", Medium::emmc, [&](auto &b) { replace_with(b, "tmp/ip_ip", dir); }, "drask_netaddr", {{"g"}}, 0,
+        {"address file a directory", Medium::emmc, [&](const auto &b) { replace_with(b, "tmp/ip_ip", dir); }, "drask_netaddr", {{"g"}}, 0,
          ip, "", ""},
-        {"no /tmp", Medium::emmc, [](auto &b) { fs::remove_all(b.path("tmp")); }, "drask_netaddr", {{"g"}}, 0, ip},
+        {"no /tmp", Medium::emmc, [](const auto &b) { fs::remove_all(b.path("tmp")); }, "drask_netaddr", {{"g"}}, 0, ip},
         {"boot target words of 0 to 131000 bytes", Medium::mtd, nullptr, "drask_bootcause", lengths("n", ""), 255, std::nullopt},
         {"addresses of 0 to 131000 digits", Medium::mtd, nullptr, "drask_netaddr", lengths("1", "s", 4), 255, std::nullopt},
         {"addresses of 0 to 131000 dots and numbers", Medium::mtd, nullptr, "drask_netaddr", lengths("1.", "s", 9), 255, std::nullopt},
@@ -743,47 +743,47 @@ std::vector<Hostile> hostile_cases()
         {"non-printable bytes in an address", Medium::mtd, nullptr, "drask_netaddr", {{"s", "1.2.3.4\x01"}, {"s", "\xff.1.1.1"}}, 255,
          "ERR: invalid ip, do not save IP value from user input!!\n"},
         {"board_id and boot_mode of 1 MiB", Medium::mtd,
-         [](auto &b) {
+         [](const auto &b) {
              b.put("sys/class/socinfo/board_id", std::string(1 << 20, '3'));
              b.put("sys/class/socinfo/boot_mode", std::string(1 << 20, '5'));
          },
          "drask_bootcause", {{}}, 0, "system\n"},
-        {"an MTD name of 1 MiB", Medium::mtd, [](auto &b) { b.put("sys/class/mtd/mtd3/name", std::string(1 << 20, 'v')); },
+        {"an MTD name of 1 MiB", Medium::mtd, [](const auto &b) { b.put("sys/class/mtd/mtd3/name", std::string(1 << 20, 'v')); },
          "drask_bootcause", {{}}, 0, "system\n"},
         {"every MTD name of 1 MiB", Medium::mtd,
-         [](auto &b) {
+         [](const auto &b) {
              for (const char *e : {"mtd3", "mtd3ro"})
                  b.put(std::string("sys/class/mtd/") + e + "/name", "veeprom" + std::string(1 << 20, ' '));
          },
          "drask_bootcause", {{}}, 255, init_err},
-        {"a GPT disk of 8 MiB", Medium::emmc, [](auto &b) { b.put("dev/mmcblk0", b.get("dev/mmcblk0") + std::string(8 << 20, '\xee')); },
+        {"a GPT disk of 8 MiB", Medium::emmc, [](const auto &b) { b.put("dev/mmcblk0", b.get("dev/mmcblk0") + std::string(8 << 20, '\xee')); },
          "drask_bootcause", {{}}, 0, "system\n"},
-        {"a GPT disk cut short", Medium::emmc, [](auto &b) { b.put("dev/mmcblk0", b.get("dev/mmcblk0").substr(0, 5000)); },
+        {"a GPT disk cut short", Medium::emmc, [](const auto &b) { b.put("dev/mmcblk0", b.get("dev/mmcblk0").substr(0, 5000)); },
          "drask_bootcause", {{}}, 255, "read short: 31\n" + init_err},
-        {"the store a directory (ubi)", Medium::ubi, [&](auto &b) { replace_with(b, b.store, dir); }, "drask_bootcause", {{}}, 255, init_err},
-        {"the store a directory (mtd)", Medium::mtd, [&](auto &b) { replace_with(b, b.store, dir); }, "drask_bootcause", {{}}, 255, init_err},
-        {"the store a directory (emmc)", Medium::emmc, [&](auto &b) { replace_with(b, b.store, dir); }, "drask_bootcause", {{}}, 255, init_err},
-        {"the store a FIFO (ubi)", Medium::ubi, [&](auto &b) { replace_with(b, b.store, fifo); }, "drask_bootcause", {{}}, 255, init_err},
-        {"the store a FIFO (mtd)", Medium::mtd, [&](auto &b) { replace_with(b, b.store, fifo); }, "drask_bootcause", {{}}, 255, init_err},
-        {"the store a FIFO (emmc)", Medium::emmc, [&](auto &b) { replace_with(b, b.store, fifo); }, "drask_netaddr", {{"s", "1.2.3.4"}},
+        {"the store a directory (ubi)", Medium::ubi, [&](const auto &b) { replace_with(b, b.store, dir); }, "drask_bootcause", {{}}, 255, init_err},
+        {"the store a directory (mtd)", Medium::mtd, [&](const auto &b) { replace_with(b, b.store, dir); }, "drask_bootcause", {{}}, 255, init_err},
+        {"the store a directory (emmc)", Medium::emmc, [&](const auto &b) { replace_with(b, b.store, dir); }, "drask_bootcause", {{}}, 255, init_err},
+        {"the store a FIFO (ubi)", Medium::ubi, [&](const auto &b) { replace_with(b, b.store, fifo); }, "drask_bootcause", {{}}, 255, init_err},
+        {"the store a FIFO (mtd)", Medium::mtd, [&](const auto &b) { replace_with(b, b.store, fifo); }, "drask_bootcause", {{}}, 255, init_err},
+        {"the store a FIFO (emmc)", Medium::emmc, [&](const auto &b) { replace_with(b, b.store, fifo); }, "drask_netaddr", {{"s", "1.2.3.4"}},
          255, init_err},
-        {"/dev/mmcblk0 a FIFO", Medium::emmc, [&](auto &b) { replace_with(b, "dev/mmcblk0", fifo); }, "drask_bootcause", {{}}, 255,
+        {"/dev/mmcblk0 a FIFO", Medium::emmc, [&](const auto &b) { replace_with(b, "dev/mmcblk0", fifo); }, "drask_bootcause", {{}}, 255,
          "mmc:/dev/mmcblk0 device not found!\n" + init_err},
-        {"/dev/mmcblk0 a directory", Medium::emmc, [&](auto &b) { replace_with(b, "dev/mmcblk0", dir); }, "drask_bootcause", {{}}, 255,
+        {"/dev/mmcblk0 a directory", Medium::emmc, [&](const auto &b) { replace_with(b, "dev/mmcblk0", dir); }, "drask_bootcause", {{}}, 255,
          std::nullopt},
         {"/dev/ubi_ctrl a FIFO", Medium::ubi,
-         [&](auto &b) {
+         [&](const auto &b) {
              fs::remove(b.path(b.store));
              replace_with(b, "dev/ubi_ctrl", fifo);
          },
          "drask_bootcause", {{}}, 255, init_err},
         {"/dev/ubi_ctrl a directory", Medium::ubi,
-         [&](auto &b) {
+         [&](const auto &b) {
              fs::remove(b.path(b.store));
              replace_with(b, "dev/ubi_ctrl", dir);
          },
          "drask_bootcause", {{}}, 255, init_err},
-        {"an empty raw flash image", Medium::mtd, [](auto &b) { b.put(b.store, ""); }, "drask_bootcause", {{"boot"}}, 255,
+        {"an empty raw flash image", Medium::mtd, [](const auto &b) { b.put(b.store, ""); }, "drask_bootcause", {{"boot"}}, 255,
          "veeprom_write ret = -1\n"},
     };
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #define main netaddr_main
-#include "drask_netaddr.cpp"
+#include "drask_netaddr.cpp" // NOLINT(bugprone-suspicious-include): its main, renamed
 #undef main
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 #define main bootcause_main
-#include "drask_bootcause.cpp"
+#include "drask_bootcause.cpp" // NOLINT(bugprone-suspicious-include): its main, renamed
 #undef main
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

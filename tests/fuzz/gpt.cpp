@@ -11,16 +11,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int r = veeprom_init();
     const std::string path = veeprom::device_path;
     REQUIRE(r == 0 || r == -1);
-    if (size < 128 * 128) {
+    if (size < size_t{128} * 128) {
         REQUIRE(r == -1 && path.empty());
         return 0;
     }
     // The last entry whose name's low bytes spell veeprom and a zero.
-    int last = 0;
-    for (int i = 1; i <= 128; ++i) {
+    size_t last = 0;
+    for (size_t i = 1; i <= 128; ++i) {
         const uint8_t *name = data + (i - 1) * 128 + 56;
         bool match = name[14] == 0;
-        for (int c = 0; c < 7; ++c)
+        for (size_t c = 0; c < 7; ++c)
             match = match && name[2 * c] == static_cast<uint8_t>("veeprom"[c]);
         last = match ? i : last;
     }
