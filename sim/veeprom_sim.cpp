@@ -19,8 +19,10 @@ int usage()
           "show  prints the store's first 48 bytes, its fields and the kernel requests\n"
           "      the tools made (DIR/requests.log).\n"
           "Faults: touch DIR/fail/MEMERASE, DIR/fail/UBI_IOCVOLUP, DIR/fail/UBI_IOCATT or\n"
-          "DIR/fail/ubi-node; write a number k to DIR/fail/step (k-th call fails) or\n"
-          "DIR/cut/step (the process dies before its k-th call).\n",
+          "DIR/fail/ubi-node; write a number k to DIR/fail/step (k-th call fails),\n"
+          "DIR/short/step (k-th call, a read or write, moves about half its bytes) or\n"
+          "DIR/cut/step (the process dies before its k-th call); each fault that fires\n"
+          "is logged in DIR/faults.log.  Touch DIR/skip/flock to run without the locks.\n",
           stderr);
     return 2;
 }

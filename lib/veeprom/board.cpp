@@ -1,5 +1,6 @@
 #include "board.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -27,8 +28,10 @@ struct Sim {
     bool loaded = false;
     const char *root = nullptr; // nullptr: the exact board paths
     long calls = 0;
-    long fail_at = 0; // the call that fails with EIO; 0 for none
-    long cut_at = 0;  // the call before which the process dies; 0 for none
+    long fail_at = 0;  // the call that fails with EIO; 0 for none
+    long short_at = 0; // the read or write that moves about half its bytes
+    long cut_at = 0;   // the call before which the process dies; 0 for none
+    bool unlocked = false; // skip/flock: locks granted without locking
 };
 Sim sim;
 
@@ -65,23 +68,68 @@ void load()
     sim.root = (r != nullptr && *r != '\0') ? r : nullptr;
     if (sim.root != nullptr) {
         sim.fail_at = sim_number("/fail/step");
+        sim.short_at = sim_number("/short/step");
         sim.cut_at = sim_number("/cut/step");
+        sim.unlocked = sim_file("/skip/flock");
     }
 }
 
+// Records an injected fault in faults.log ("fail 7 write"), so that whoever
+// walks the faults knows which call each step hit.
+void note(const char *what, const char *call)
+{
+    char p[PATH_MAX];
+    char line[64];
+    int n = snprintf(p, sizeof p, "%s/faults.log", sim.root);
+    int len = snprintf(line, sizeof line, "%s %ld %s\n", what, sim.calls, call);
+    if (n < 0 || n >= static_cast<int>(sizeof p) || len < 0 || len >= static_cast<int>(sizeof line))
+        return;
+    int f = ::open(p, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (f < 0)
+        return;
+    ssize_t unused = ::write(f, line, static_cast<size_t>(len));
+    (void)unused;
+    ::close(f);
+}
+
 // Counts one operating-system call; true when it is the one that must fail.
-bool injected()
+bool injected(const char *call)
 {
     load();
     ++sim.calls;
-    if (sim.calls == sim.cut_at)
+    if (sim.calls == sim.cut_at) {
+        note("cut", call);
         _exit(137);
+    }
     if (sim.calls == sim.fail_at) {
+        note("fail", call);
         errno = EIO;
         return true;
     }
     return false;
 }
+
+// The count the current call moves: about half of what it would have moved
+// when it is the one that must come back short.  A read (fd or stream given)
+// stops at the end of a regular file, so it gets half of what is left there.
+size_t shortened(const char *call, size_t n, int fd = -1, FILE *stream = nullptr, size_t unit = 1)
+{
+    if (sim.calls != sim.short_at)
+        return n;
+    size_t full = n;
+    struct stat st {};
+    const off_t pos = stream != nullptr ? ftell(stream) : fd >= 0 ? ::lseek(fd, 0, SEEK_CUR) : -1;
+    if (stream != nullptr)
+        fd = fileno(stream);
+    if (pos >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        full = std::min(n, (st.st_size > pos ? static_cast<size_t>(st.st_size - pos) : 0) / unit);
+    if (full == 0)
+        return n; // nothing to move: the call cannot come back short
+    note("short", call);
+    return full / 2;
+}
+
+bool unlocked() { return sim.unlocked; }
 
 // The path to use for a fixed absolute one: under the root when it is set.
 const char *resolve(const char *fixed, char (&out)[PATH_MAX])
@@ -184,10 +232,36 @@ int stand_in(int fd, unsigned long request, void *arg)
 
 #else
 
-constexpr bool injected() { return false; }
+constexpr bool injected(const char *) { return false; }
+constexpr size_t shortened(const char *, size_t n, int = -1, FILE * = nullptr, size_t = 1) { return n; }
+constexpr bool unlocked() { return false; }
 constexpr const char *resolve(const char *fixed, char (&)[PATH_MAX]) { return fixed; }
 
 #endif
+
+// Opens without waiting: a FIFO planted where a device or sysfs file belongs
+// would block the open, or the first read, for ever.  It is refused with
+// ENXIO; anything else keeps the flags asked for.
+int open_now(const char *p, int flags, mode_t mode)
+{
+    int fd = ::open(p, flags | O_NONBLOCK, mode);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode)) {
+        ::close(fd);
+        errno = ENXIO;
+        return -1;
+    }
+    const int now = ::fcntl(fd, F_GETFL);
+    if ((flags & O_NONBLOCK) == 0 && (now < 0 || ::fcntl(fd, F_SETFL, now & ~O_NONBLOCK) != 0)) {
+        const int e = errno;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
 
 } // namespace
 
@@ -198,21 +272,29 @@ void sim_reset() { sim = Sim{}; }
 int open(const char *fixed, int flags, mode_t mode)
 {
     char full[PATH_MAX];
-    if (injected())
+    if (injected("open"))
         return -1;
     const char *p = resolve(fixed, full);
-    return p == nullptr ? -1 : ::open(p, flags, mode);
+    return p == nullptr ? -1 : open_now(p, flags, mode);
 }
 
-ssize_t read(int fd, void *buf, size_t n) { return injected() ? -1 : ::read(fd, buf, n); }
+ssize_t read(int fd, void *buf, size_t n)
+{
+    if (injected("read"))
+        return -1;
+    return ::read(fd, buf, shortened("read", n, fd));
+}
 
-ssize_t write(int fd, const void *buf, size_t n) { return injected() ? -1 : ::write(fd, buf, n); }
+ssize_t write(int fd, const void *buf, size_t n)
+{
+    return injected("write") ? -1 : ::write(fd, buf, shortened("write", n));
+}
 
-off_t lseek(int fd, off_t off, int whence) { return injected() ? -1 : ::lseek(fd, off, whence); }
+off_t lseek(int fd, off_t off, int whence) { return injected("lseek") ? -1 : ::lseek(fd, off, whence); }
 
 int ioctl(int fd, unsigned long request, void *arg)
 {
-    if (injected())
+    if (injected("ioctl"))
         return -1;
 #if VEEPROM_SIM
     struct stat st {};
@@ -222,12 +304,17 @@ int ioctl(int fd, unsigned long request, void *arg)
     return ::ioctl(fd, request, arg);
 }
 
-int flock(int fd, int op) { return injected() ? -1 : ::flock(fd, op); }
+int flock(int fd, int op)
+{
+    if (injected("flock"))
+        return -1;
+    return unlocked() ? 0 : ::flock(fd, op);
+}
 
 // A failing close still releases the descriptor, as the kernel's does.
 int close(int fd)
 {
-    if (!injected())
+    if (!injected("close"))
         return ::close(fd);
     ::close(fd);
     errno = EIO;
@@ -236,7 +323,7 @@ int close(int fd)
 
 void sync()
 {
-    if (!injected())
+    if (!injected("sync"))
         ::sync();
 }
 
@@ -250,19 +337,37 @@ void nap(int ms)
 bool exists(const char *fixed)
 {
     char full[PATH_MAX];
-    if (injected())
+    if (injected("access"))
         return false;
     const char *p = resolve(fixed, full);
     return p != nullptr && ::access(p, F_OK) == 0;
 }
 
+int unlink(const char *fixed)
+{
+    char full[PATH_MAX];
+    if (injected("unlink"))
+        return -1;
+    const char *p = resolve(fixed, full);
+    return p == nullptr ? -1 : ::unlink(p);
+}
+
 FILE *fopen(const char *fixed, const char *mode)
 {
     char full[PATH_MAX];
-    if (injected())
+    if (injected("fopen"))
         return nullptr;
     const char *p = resolve(fixed, full);
-    FILE *f = p == nullptr ? nullptr : ::fopen(p, mode);
+    if (p == nullptr)
+        return nullptr;
+    if (strcmp(mode, "r") != 0) {
+        errno = EINVAL; // streams only read
+        return nullptr;
+    }
+    int fd = open_now(p, O_RDONLY | O_CLOEXEC, 0);
+    FILE *f = fd < 0 ? nullptr : ::fdopen(fd, mode);
+    if (f == nullptr && fd >= 0)
+        ::close(fd);
     // Each stream is read once, a few bytes or one table: unbuffered, every
     // fread is one read of what it asks for, with no buffer to allocate and
     // no fstat to size one.
@@ -271,13 +376,18 @@ FILE *fopen(const char *fixed, const char *mode)
     return f;
 }
 
-size_t fread(void *buf, size_t size, size_t n, FILE *f) { return injected() ? 0 : ::fread(buf, size, n, f); }
+size_t fread(void *buf, size_t size, size_t n, FILE *f)
+{
+    if (injected("fread"))
+        return 0;
+    return ::fread(buf, size, size == 0 ? n : shortened("fread", n, -1, f, size), f);
+}
 
-int fseek(FILE *f, long off, int whence) { return injected() ? -1 : ::fseek(f, off, whence); }
+int fseek(FILE *f, long off, int whence) { return injected("fseek") ? -1 : ::fseek(f, off, whence); }
 
 int fclose(FILE *f)
 {
-    if (!injected())
+    if (!injected("fclose"))
         return ::fclose(f);
     ::fclose(f);
     errno = EIO;
@@ -287,7 +397,7 @@ int fclose(FILE *f)
 int opendir(const char *fixed, Dir &d)
 {
     char full[PATH_MAX];
-    if (injected())
+    if (injected("opendir"))
         return -1;
     const char *p = resolve(fixed, full);
     d.fd = p == nullptr ? -1 : ::open(p, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -297,7 +407,7 @@ int opendir(const char *fixed, Dir &d)
 
 const struct dirent64 *readdir(Dir &d)
 {
-    if (injected())
+    if (injected("readdir"))
         return nullptr;
     if (d.at >= d.end) {
         ssize_t n = ::getdents64(d.fd, d.entries, sizeof d.entries);
@@ -315,7 +425,7 @@ int closedir(Dir &d)
 {
     int fd = d.fd;
     d.fd = -1;
-    if (!injected())
+    if (!injected("closedir"))
         return ::close(fd);
     ::close(fd);
     errno = EIO;
@@ -326,7 +436,7 @@ int system_on_path(const char *command, const char *fixed)
 {
     char full[PATH_MAX];
     char cmd[4 * PATH_MAX + 64];
-    if (injected())
+    if (injected("system"))
         return -1;
     const char *p = resolve(fixed, full);
     if (p == nullptr)

@@ -32,7 +32,9 @@ void sync();
 bool exists(const char *fixed);
 // Waits ms milliseconds; a pause is no call a fault can be injected into.
 void nap(int ms);
+int unlink(const char *fixed);
 
+// Streams only read ("r").  Neither opens waits on a FIFO: it is refused.
 FILE *fopen(const char *fixed, const char *mode);
 size_t fread(void *buf, size_t size, size_t n, FILE *f);
 int fseek(FILE *f, long off, int whence);

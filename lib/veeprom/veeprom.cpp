@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -80,7 +81,8 @@ template <size_t N> bool name_matches(const char (&text)[N], size_t got, std::st
     return std::string_view(text, len) == wanted;
 }
 
-// The number of the entry's last run of digits (mtd3 and mtd3ro give 3).
+// The number of the entry's last run of digits (mtd3 and mtd3ro give 3);
+// -1 when it does not fit an int, as its low bits would name another device.
 int entry_number(const char *entry)
 {
     char number[16] = {};
@@ -94,28 +96,61 @@ int entry_number(const char *entry)
             ++c;
         }
     }
-    return static_cast<int>(strtol(number, nullptr, 10));
+    const long n = strtol(number, nullptr, 10);
+    return n <= INT_MAX ? static_cast<int>(n) : -1;
 }
 
-int find_partition(board::Dir &dir, std::string_view wanted)
+// `whole` tells a list read to its end from one that could not be read
+// whole, where the partition may still be.
+int find_partition(board::Dir &dir, std::string_view wanted, bool &whole)
 {
-    while (const struct dirent64 *e = board::readdir(dir)) {
+    bool skipped = false;
+    whole = false;
+    for (;;) {
+        errno = 0;
+        const struct dirent64 *e = board::readdir(dir);
+        if (e == nullptr) {
+            whole = errno == 0 && !skipped;
+            return -1;
+        }
         char path[512] = {};
         char name[128] = {};
         snprintf(path, sizeof path, "/sys/class/mtd/%s/name", e->d_name);
         board::File f(board::fopen(path, "r"));
-        if (!f)
-            continue; // "." and ".." have no name file
+        if (!f) {
+            // "." and ".." have no name file; another one may be the wanted.
+            skipped = skipped || (errno != ENOENT && errno != ENOTDIR);
+            continue;
+        }
         size_t got = board::fread(name, 1, sizeof name, f.get());
         f.reset();
         if (got == 0) {
             fprintf(stderr, "Read mtd name from %s failed!\n", path);
             return -5;
         }
-        if (name_matches(name, got, wanted))
-            return entry_number(e->d_name);
+        if (name_matches(name, got, wanted)) {
+            const int n = entry_number(e->d_name);
+            whole = n >= 0; // a match that names no device is no proof of absence
+            return n;
+        }
     }
-    return -1;
+}
+
+// get_mtdnum_partname, telling also whether a miss is certain.
+int lookup_partition(const char *name, bool &whole)
+{
+    whole = false;
+    board::Dir dir;
+    if (board::opendir(board::mtd_class_dir, dir) != 0)
+        return -1;
+    int result = name == nullptr ? -1 : find_partition(dir, name, whole);
+    int closed = board::closedir(dir);
+    if (closed != 0) {
+        whole = false;
+        fprintf(stderr, "%s: closedir failed!\n", "get_mtdnum_partname");
+        return closed;
+    }
+    return result;
 }
 
 // ---- discovery ----------------------------------------------------------
@@ -123,9 +158,12 @@ int find_partition(board::Dir &dir, std::string_view wanted)
 int attach_volume()
 {
     if (!board::exists(board::ubi_volume)) {
-        int mtd = get_mtdnum_partname("env");
-        if (mtd < 0)
-            mtd = get_mtdnum_partname("boot");
+        // Only a board that surely has no env partition uses boot: after a
+        // read error env may be there, and boot is then the wrong partition.
+        bool whole = false;
+        int mtd = lookup_partition("env", whole);
+        if (mtd < 0 && whole)
+            mtd = lookup_partition("boot", whole);
         if (mtd < 0)
             return -1;
         ubi_attach_req req;
@@ -409,16 +447,8 @@ extern "C" int get_boot_mode(void)
 
 extern "C" int get_mtdnum_partname(const char *name)
 {
-    board::Dir dir;
-    if (board::opendir(board::mtd_class_dir, dir) != 0)
-        return -1;
-    int result = name == nullptr ? -1 : find_partition(dir, name);
-    int closed = board::closedir(dir);
-    if (closed != 0) {
-        fprintf(stderr, "%s: closedir failed!\n", "get_mtdnum_partname");
-        return closed;
-    }
-    return result;
+    bool whole = false;
+    return lookup_partition(name, whole);
 }
 
 extern "C" int veeprom_init(void)

@@ -3,6 +3,7 @@
 #include "board.h"
 #include "veeprom.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -12,22 +13,39 @@ namespace {
 constexpr int address_at = 17;
 constexpr int address_len = 4;
 
-// Writes the address file without following a link planted in /tmp and
-// without waiting on a FIFO; a file that cannot be made is skipped silently.
+// Writes the address into a file made afresh: whatever is planted in /tmp
+// under that name (a symbolic or hard link into another file, a FIFO) is
+// removed, never written through.  A file that cannot be made is skipped
+// silently.
 void publish(const char *text)
 {
-    int f = board::open(board::address_file, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    board::unlink(board::address_file);
+    int f = board::open(board::address_file, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (f < 0)
         return;
-    ssize_t unused = board::write(f, text, strlen(text));
-    (void)unused;
+    // All of the address or no file: a reader must never take part of one
+    // for an address.  Errors are not the tool's failure.
+    const size_t len = strlen(text);
+    size_t put = 0;
+    while (put < len) {
+        ssize_t w = board::write(f, text + put, len - put);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            break;
+        put += static_cast<size_t>(w);
+    }
     board::close(f);
+    if (put < len)
+        board::unlink(board::address_file);
 }
 
 int get()
 {
-    // A stale address file must not outlive a get that reached the store.
-    board::system_on_path("rm -f", board::address_file);
+    // A stale address file must not outlive a get that reached the store,
+    // also when the shell could not run rm.
+    if (board::system_on_path("rm -f", board::address_file) != 0)
+        board::unlink(board::address_file);
     unsigned char ip[address_len] = {};
     int ret = veeprom_read(address_at, reinterpret_cast<char *>(ip), address_len);
     if (ret < 0) {
