@@ -38,14 +38,16 @@ def sh(*argv, **kw):
 # Tokens are "call:role", the role naming what the call works on (see
 # Case.role); a stood-in kernel request appears as its request name.
 
-def stream(role):  # one read: the streams are unbuffered and read a few bytes
-    return f"openat:{role} read:{role} close:{role} "
+# A stream is opened without waiting (a planted FIFO cannot block it), then
+# taken by fdopen, which checks the descriptor's mode (fcntl).
+def stream(role, reads="read:{r} "):  # unbuffered: one read of a few bytes
+    return f"openat:{role} fcntl:{role} " + reads.format(r=role) + f"close:{role} "
 
 
 PROBE = stream("probe") * 2  # board_id, boot_mode
 # "." and ".." have no name file; a name file read to its end takes two reads.
-LOOKUP = ("openat:mtddir (getdents64:mtddir |openat:mtdname (read:mtdname read:mtdname close:mtdname )?)*"
-          "close:mtddir ")
+LOOKUP = ("openat:mtddir (getdents64:mtddir |openat:mtdname (fcntl:mtdname read:mtdname read:mtdname "
+          "close:mtdname )?)*close:mtddir ")
 SYSTEM = ("rt_sigaction rt_sigaction rt_sigprocmask mmap rt_sigprocmask clone3 munmap rt_sigprocmask wait4 "
           "rt_sigaction rt_sigaction rt_sigprocmask ")
 VOLUME = ("ubi", "attach")
@@ -55,7 +57,7 @@ def init(m):  # the empty remembered path fails to open, then discovery
     found = {"ubi": "access:store ",
              "attach": "access:store " + LOOKUP + "openat:ctrl UBI_IOCATT:ctrl close:ctrl ",
              "mtd": LOOKUP,
-             "emmc": "openat:disk lseek:disk read:disk close:disk "}[m]
+             "emmc": stream("disk", "lseek:{r} read:{r} ")}[m]
     return "openat:none " + PROBE + found + "openat:store "
 
 
@@ -86,12 +88,12 @@ COMMANDS = [
      lambda m: init(m) + read(m) + write(m, True) + read(m, True) + leave(m)),
     ("recovery, AB", ["drask_bootcause", "recovery"], "ab", 255, False, lambda m: init(m) + read(m)),
     ("get address", ["drask_netaddr", "g"], "addr", 0, False,
-     lambda m: init(m) + SYSTEM + read(m) + "openat:ipfile write:ipfile close:ipfile " + leave(m)),
+     lambda m: init(m) + SYSTEM + read(m) + "unlink:ipfile openat:ipfile write:ipfile close:ipfile " + leave(m)),
     ("set address", ["drask_netaddr", "s", "192.168.1.10"], "", 0, True, lambda m: init(m) + write(m) + leave(m)),
     ("clear address", ["drask_netaddr", "c"], "addr", 0, True, lambda m: init(m) + write(m) + leave(m)),
 ]
 PATCHES = {"ab": (29, b"AB\0"), "addr": (17, bytes([192, 168, 1, 10]))}
-ROLES = [("fail/", "sim"), ("cut/", "sim"), ("requests.log", "sim"), ("sys/class/socinfo/", "probe"),
+ROLES = [("fail/", "sim"), ("cut/", "sim"), ("short/", "sim"), ("skip/", "sim"), ("faults.log", "sim"), ("requests.log", "sim"), ("sys/class/socinfo/", "probe"),
          ("sys/class/mtd/", "mtdname"), ("dev/ubi_ctrl", "ctrl"), ("tmp/ip_ip", "ipfile")]
 
 

@@ -239,29 +239,11 @@ constexpr const char *resolve(const char *fixed, char (&)[PATH_MAX]) { return fi
 
 #endif
 
-// Opens without waiting: a FIFO planted where a device or sysfs file belongs
-// would block the open, or the first read, for ever.  It is refused with
-// ENXIO; anything else keeps the flags asked for.
-int open_now(const char *p, int flags, mode_t mode)
-{
-    int fd = ::open(p, flags | O_NONBLOCK, mode);
-    if (fd < 0)
-        return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode)) {
-        ::close(fd);
-        errno = ENXIO;
-        return -1;
-    }
-    const int now = ::fcntl(fd, F_GETFL);
-    if ((flags & O_NONBLOCK) == 0 && (now < 0 || ::fcntl(fd, F_SETFL, now & ~O_NONBLOCK) != 0)) {
-        const int e = errno;
-        ::close(fd);
-        errno = e;
-        return -1;
-    }
-    return fd;
-}
+// Opens without ever waiting: a FIFO planted where a device or sysfs file
+// belongs would block the open, or a read, for ever.  O_NONBLOCK stays set:
+// regular files, sysfs files and block devices ignore it, as do the MTD and
+// UBI devices, while on a FIFO the first seek or read fails at once.
+int open_now(const char *p, int flags, mode_t mode) { return ::open(p, flags | O_NONBLOCK, mode); }
 
 } // namespace
 
