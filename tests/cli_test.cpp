@@ -168,6 +168,11 @@ TEST_P(Tools, Failures)
         b.put(b.store, before);
         EXPECT_TRUE(same(b.image(), before));
     }
+    // Output that cannot be written is a failure too.
+    for (const std::string cmd : {BOOTCAUSE, NETADDR " g"}) {
+        EXPECT_EQ(run("/bin/sh", {"-c", "exec " + cmd + " >/dev/null"}, b.root).status, 0) << cmd;
+        EXPECT_EQ(run("/bin/sh", {"-c", "exec " + cmd + " >/dev/full"}, b.root).status, 255) << cmd;
+    }
     // A store that cannot be opened.
     remove(b.path(b.store).c_str());
     mkdir(b.path(b.store).c_str(), 0755);

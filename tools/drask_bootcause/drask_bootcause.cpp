@@ -56,9 +56,7 @@ int store(std::string_view word)
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int show_or_set(int argc, char **argv)
 {
     if (veeprom_init() < 0) {
         puts("veeprom_init error");
@@ -105,4 +103,14 @@ int main(int argc, char **argv)
     puts(value);
     veeprom_exit();
     return 0;
+}
+
+} // namespace
+
+// What the tool prints is its answer: output that could not be written is a
+// failure, not a success.
+int main(int argc, char **argv)
+{
+    const int rc = show_or_set(argc, argv);
+    return fflush(stdout) == 0 && ferror(stdout) == 0 ? rc : -1;
 }

@@ -124,9 +124,7 @@ int clear()
     return ret < 0 ? -1 : 0;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int dispatch(int argc, char **argv)
 {
     if (argc < 2)
         return -1;
@@ -144,4 +142,14 @@ int main(int argc, char **argv)
     default:
         return -1;
     }
+}
+
+} // namespace
+
+// What the tool prints is its answer: output that could not be written is a
+// failure, not a success.
+int main(int argc, char **argv)
+{
+    const int rc = dispatch(argc, argv);
+    return fflush(stdout) == 0 && ferror(stdout) == 0 ? rc : -1;
 }
