@@ -430,7 +430,7 @@ extern "C" int get_boot_mode(void)
         fputs("Read board_id Failed!\n", stderr);
         return -5;
     }
-    if (strncmp(probe, "300", 3) == 0)
+    if (memcmp(probe, "300", 3) == 0)
         return 0; // these boards always keep the store on eMMC
     memset(probe, 0, sizeof probe);
     f.reset(board::fopen(board::boot_mode_file, "r"));

@@ -112,5 +112,5 @@ int show_or_set(int argc, char **argv)
 int main(int argc, char **argv)
 {
     const int rc = show_or_set(argc, argv);
-    return fflush(stdout) == 0 && ferror(stdout) == 0 ? rc : -1;
+    return fflush(stdout) == 0 ? rc : -1;
 }

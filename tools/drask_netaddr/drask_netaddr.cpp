@@ -151,5 +151,5 @@ int dispatch(int argc, char **argv)
 int main(int argc, char **argv)
 {
     const int rc = dispatch(argc, argv);
-    return fflush(stdout) == 0 && ferror(stdout) == 0 ? rc : -1;
+    return fflush(stdout) == 0 ? rc : -1;
 }
