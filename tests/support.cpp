@@ -18,9 +18,7 @@ void BoardTest::SetUp()
 
 void BoardTest::TearDown()
 {
-    if (veeprom::fd >= 0)
-        close(veeprom::fd);
-    veeprom::fd = -1;
+    veeprom::forget();
     unsetenv("VEEPROM_ROOT");
     nftw(dir.c_str(), [](const char *p, const struct stat *, int, struct FTW *) { return remove(p); }, 16, FTW_DEPTH | FTW_PHYS);
 }
@@ -30,11 +28,7 @@ sim::Board BoardTest::board(const sim::Layout &layout, const std::string &name)
     sim::Board b = sim::make(dir + "/" + name, layout);
     setenv("VEEPROM_ROOT", b.root.c_str(), 1);
     board::sim_reset();
-    if (veeprom::fd >= 0)
-        close(veeprom::fd);
-    veeprom::fd = -1;
-    veeprom::device_path[0] = '\0';
-    veeprom::bootmode = 0;
+    veeprom::forget();
     return b;
 }
 

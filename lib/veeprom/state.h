@@ -3,6 +3,8 @@
 #ifndef VEEPROM_STATE_H
 #define VEEPROM_STATE_H
 
+#include <unistd.h>
+
 namespace veeprom {
 
 inline constexpr int block_size = 2048;  // every transfer moves one block
@@ -16,6 +18,17 @@ extern int bootmode;           // medium recorded by the last discovery
 extern int start_sector;
 extern int end_sector;
 extern unsigned char buffer[block_size];
+
+// Back to the state a new process starts with: for a process that uses one
+// board after another (tests, fuzzers).
+inline void forget()
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+    device_path[0] = '\0';
+    bootmode = 0;
+}
 
 } // namespace veeprom
 

@@ -30,10 +30,7 @@ inline const sim::Board &fuzz_board(sim::Medium m)
         return sim::make(root, l);
     }();
     board::sim_reset();
-    if (veeprom::fd >= 0)
-        close(veeprom::fd);
-    veeprom::fd = -1;
-    veeprom::device_path[0] = '\0';
+    veeprom::forget();
     return b;
 }
 
