@@ -209,8 +209,10 @@ bool changing(int fd, const void *buf, size_t n, ssize_t &result)
     change.got += n;
     result = static_cast<ssize_t>(n);
     if (change.got == change.want) {
+        // One write of the whole new content, as the program's own write.
         change.fd = -1;
-        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, change.bytes, change.want, 0) != static_cast<ssize_t>(change.want))
+        if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0 ||
+            ::write(fd, change.bytes, change.want) != static_cast<ssize_t>(change.want))
             result = -1;
     }
     return true;

@@ -22,17 +22,12 @@ constexpr int address_len = 4;
 // be made is skipped silently, and no temporary file is left behind.
 void publish(const char *text)
 {
+    uint64_t name = 0;
+    if (board::random_bytes(&name, sizeof name) != sizeof name)
+        return;
     char tmp[64];
-    int f = -1;
-    for (int tries = 0; f < 0 && tries < 4; ++tries) {
-        uint64_t name = 0;
-        if (board::random_bytes(&name, sizeof name) != sizeof name)
-            return;
-        snprintf(tmp, sizeof tmp, "%s.%016" PRIx64, board::address_file, name);
-        f = board::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-        if (f < 0 && errno != EEXIST)
-            return;
-    }
+    snprintf(tmp, sizeof tmp, "%s.%016" PRIx64, board::address_file, name);
+    const int f = board::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (f < 0)
         return;
     const size_t len = strlen(text);
