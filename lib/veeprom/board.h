@@ -62,6 +62,26 @@ int closedir(Dir &d);
 // had to be redirected.
 int system_on_path(const char *command, const char *fixed);
 
+// Owns a descriptor that lives inside one call (the UBI control device, the
+// address file); close() for a caller that needs the close's result.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { close(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return fd_; }
+    int close()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd < 0 ? 0 : board::close(fd);
+    }
+
+private:
+    int fd_;
+};
+
 struct FileCloser {
     void operator()(FILE *f) const { board::fclose(f); }
 };
