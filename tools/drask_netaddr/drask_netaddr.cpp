@@ -27,20 +27,20 @@ void publish(const char *text)
         return;
     char tmp[64];
     snprintf(tmp, sizeof tmp, "%s.%016" PRIx64, board::address_file, name);
-    const int f = board::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (f < 0)
+    board::Fd f(board::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (f.get() < 0)
         return;
     const size_t len = strlen(text);
     size_t put = 0;
     while (put < len) {
-        ssize_t w = board::write(f, text + put, len - put);
+        ssize_t w = board::write(f.get(), text + put, len - put);
         if (w < 0 && errno == EINTR)
             continue;
         if (w <= 0)
             break;
         put += static_cast<size_t>(w);
     }
-    const bool closed = board::close(f) == 0;
+    const bool closed = f.close() == 0;
     if (put < len || !closed || board::rename(tmp, board::address_file) != 0)
         board::unlink(tmp);
 }
