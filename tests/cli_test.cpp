@@ -183,7 +183,9 @@ TEST_P(Tools, Failures)
     // buffered (stdbuf preloads a library: let the sanitizer build take it).
     for (const std::string cmd : {BOOTCAUSE, NETADDR " g"}) {
         for (const std::string buffering : {"", "stdbuf -oL ", "stdbuf -o0 "}) {
-            const std::string line = "ASAN_OPTIONS=verify_asan_link_order=0 exec " + buffering + cmd;
+            std::string line = "ASAN_OPTIONS=verify_asan_link_order=0 exec ";
+            line += buffering;
+            line += cmd;
             EXPECT_EQ(run("/bin/sh", {"-c", line + " >/dev/null"}, b.root).status, 0) << line;
             EXPECT_EQ(run("/bin/sh", {"-c", line + " >/dev/full"}, b.root).status, 255) << line;
         }
