@@ -71,14 +71,21 @@ bool Board::has(std::string_view rel) const
     return lstat(path(rel).c_str(), &st) == 0;
 }
 
-std::optional<Medium> medium_named(std::string_view name)
+const char *name(Medium m)
 {
-    if (name == "ubi")
-        return Medium::ubi;
-    if (name == "mtd")
-        return Medium::mtd;
-    if (name == "emmc")
-        return Medium::emmc;
+    switch (m) {
+    case Medium::ubi: return "ubi";
+    case Medium::mtd: return "mtd";
+    case Medium::emmc: return "emmc";
+    }
+    return "?";
+}
+
+std::optional<Medium> medium_named(std::string_view word)
+{
+    for (Medium m : media)
+        if (word == name(m))
+            return m;
     return std::nullopt;
 }
 

@@ -4,6 +4,7 @@
 #ifndef SIMBOARD_H
 #define SIMBOARD_H
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,10 @@
 namespace sim {
 
 enum class Medium { ubi, mtd, emmc };
+inline constexpr std::array<Medium, 3> media{Medium::ubi, Medium::mtd, Medium::emmc};
+
+// "ubi", "mtd" or "emmc": the word veeprom-sim takes and the tables print.
+const char *name(Medium m);
 
 struct Layout {
     Medium medium = Medium::emmc;

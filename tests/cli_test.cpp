@@ -86,8 +86,8 @@ protected:
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(Medium, Tools, testing::Values(Medium::ubi, Medium::mtd, Medium::emmc),
-                         [](const auto &i) { return std::string(i.param == Medium::ubi ? "ubi" : i.param == Medium::mtd ? "mtd" : "emmc"); });
+INSTANTIATE_TEST_SUITE_P(Medium, Tools, testing::ValuesIn(sim::media),
+                         [](const auto &i) { return std::string(sim::name(i.param)); });
 
 TEST_P(Tools, Commands)
 {

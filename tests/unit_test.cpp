@@ -201,8 +201,8 @@ protected:
     bool volume() const { return GetParam() == Medium::ubi; }
 };
 
-INSTANTIATE_TEST_SUITE_P(Medium, Media, testing::Values(Medium::ubi, Medium::mtd, Medium::emmc),
-                         [](const auto &i) { return std::string(i.param == Medium::ubi ? "ubi" : i.param == Medium::mtd ? "mtd" : "emmc"); });
+INSTANTIATE_TEST_SUITE_P(Medium, Media, testing::ValuesIn(sim::media),
+                         [](const auto &i) { return std::string(sim::name(i.param)); });
 
 // A write rewrites the whole block, keeping every byte outside its range.
 TEST_P(Media, RangesAndFaults)
