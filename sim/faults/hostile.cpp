@@ -3,11 +3,15 @@
 // must refuse or serve as it should, and write nothing but its own files.
 #include "runner.h"
 
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -25,7 +29,33 @@ struct Hostile {
     std::optional<std::string> out; // exact output, when it is fixed
     std::string stub_rm = "";        // a shell script for rm
     std::string may_change = "";     // a file besides the store this may change
+    int closed = -1;                 // a standard descriptor the run starts without
+    bool hold_lock = false;          // another process holds the store's lock and hangs
 };
+
+// A process that takes the store's lock and then hangs; killed by the caller.
+pid_t hold_lock(const sim::Board &b)
+{
+    int ready[2];
+    if (pipe(ready) != 0)
+        return -1;
+    fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(b.path(b.store).c_str(), O_RDWR);
+        if (fd >= 0 && flock(fd, LOCK_EX) == 0 && write(ready[1], "x", 1) == 1)
+            pause();
+        _exit(1);
+    }
+    char c = 0;
+    close(ready[1]);
+    if (pid < 0 || read(ready[0], &c, 1) != 1) {
+        close(ready[0]);
+        return -1;
+    }
+    close(ready[0]);
+    return pid;
+}
 
 void replace_with(const sim::Board &b, const std::string &rel, const std::function<int(const char *)> &make)
 {
@@ -127,6 +157,21 @@ std::vector<Hostile> hostile_cases()
          "drask_bootcause", {{}}, 255, init_err},
         {"an empty raw flash image", Medium::mtd, [](const auto &b) { b.put(b.store, ""); }, "drask_bootcause", {{"boot"}}, 255,
          "veeprom_write ret = -1\n"},
+        // A standard descriptor closed at start: no message may reach the
+        // store, which must end as the same run leaves it with all three open.
+        {"stdin closed", Medium::emmc, nullptr, "drask_netaddr", {{"g"}}, 0, ip, "", "", 0},
+        {"stdout closed: an illegal word", Medium::mtd, nullptr, "drask_bootcause", {{"Normal"}}, 255, "", "", "", 1},
+        {"stdout closed: recovery on an AB model", Medium::emmc,
+         [](const auto &b) { b.put(b.store, b.image().replace(29, 3, std::string("AB\0", 3))); }, "drask_bootcause", {{"recovery"}}, 255,
+         "", "", "", 1},
+        {"stdout closed: an address not stored", Medium::ubi, nullptr, "drask_netaddr", {{"s", "0.1.2.3"}}, 255, "", "", "", 1},
+        {"stderr closed: the probe's message", Medium::emmc, [](const auto &b) { b.put("sys/class/socinfo/board_id", ""); },
+         "drask_bootcause", {{"boot"}}, 0, "boot\n", "", "", 2},
+        // A process that holds the lock and hangs delays a run, never blocks it.
+        {"a hung process holding the lock (emmc)", Medium::emmc, nullptr, "drask_bootcause", {{}}, 255, "veeprom_read ret = -1\n", "",
+         "", -1, true},
+        {"a hung process holding the lock (ubi)", Medium::ubi, nullptr, "drask_netaddr", {{"s", "1.2.3.4"}}, 255,
+         "veeprom_write ret = -1\n", "", "", -1, true},
     };
 }
 
@@ -140,29 +185,45 @@ void hostile()
         std::string why;
         size_t n = 0;
         for (const auto &args : h.runs) {
-            sim::Board b = fresh_board({h.m});
-            if (h.setup)
-                h.setup(b);
-            std::string prefix;
-            if (!h.stub_rm.empty()) {
-                b.put("bin/rm", h.stub_rm);
-                chmod(b.path("bin/rm").c_str(), 0755);
-                prefix = b.path("bin");
-            }
+            auto prepared = [&] {
+                sim::Board b = fresh_board({h.m});
+                if (h.setup)
+                    h.setup(b);
+                if (!h.stub_rm.empty()) {
+                    b.put("bin/rm", h.stub_rm);
+                    chmod(b.path("bin/rm").c_str(), 0755);
+                }
+                return b;
+            };
+            const std::string prefix = h.stub_rm.empty() ? "" : work + "/b/bin";
+            // What the same run leaves with all three standard descriptors open.
+            const std::string reference = h.closed < 0 ? "" : [&] {
+                const sim::Board ref = prepared();
+                run_tool(ref, h.tool, args, prefix, 10);
+                return ref.image();
+            }();
+            sim::Board b = prepared();
             const Tree before = snapshot(b);
-            Run r = run_tool(b, h.tool, args, prefix, 5);
+            const pid_t holder = h.hold_lock ? hold_lock(b) : 0;
+            Run r = run_tool(b, h.tool, args, prefix, 10, h.closed);
+            if (holder > 0) {
+                kill(holder, SIGKILL);
+                waitpid(holder, nullptr, 0);
+            }
             ++n;
-            std::string bad;
+            std::string bad = holder < 0 ? "no lock holder " : "";
+            if (h.closed >= 0 && b.image() != reference)
+                bad += "the store differs from a run with all three open ";
             if (r.hung)
-                bad = "hangs";
+                bad += "hangs";
             else if (r.status != h.status)
-                bad = "exit status " + std::to_string(r.status);
+                bad += "exit status " + std::to_string(r.status);
             else if (h.out && r.out != *h.out)
-                bad = "printed " + r.out.substr(0, 80);
+                bad += "printed " + r.out.substr(0, 80);
             else if (h.out && !h.out->empty() && h.out->back() == '\n' && h.status != 0 && r.out.empty())
-                bad = "no message";
+                bad += "no message";
             if (h.status == 255 && !h.out && r.out.empty() && h.tool == "drask_bootcause")
-                bad = "no message";
+                bad += "no message";
             Tree after = snapshot(b);
             for (const auto &rel : written_outside(before, after, b.store, h.may_change))
                 bad += " wrote " + rel;

@@ -44,7 +44,9 @@ int main(int argc, char **argv)
     tools = argv[2];
     self = fs::canonical("/proc/self/exe").string();
     if (argc == 5 && strcmp(argv[3], "--lib") == 0)
-        return strcmp(argv[4], "read-window") == 0 ? read_window() : lib_op(static_cast<Lib>(atoi(argv[4])));
+        return strcmp(argv[4], "read-window") == 0 ? read_window()
+               : strcmp(argv[4], "threads") == 0   ? threads(200)
+                                                   : lib_op(static_cast<Lib>(atoi(argv[4])));
     std::error_code ec;
     fs::create_directories(work, ec);
     if (ec) {

@@ -169,12 +169,17 @@ std::vector<Setup> setups_for(const Target &t)
     std::vector<Setup> v{{Medium::ubi}, {Medium::mtd}, {Medium::emmc}};
     if (t.op == Lib::init || t.name == "drask_bootcause boot")
         v.insert(v.begin() + 1, Setup{Medium::ubi, true});
+    if (t.name == "drask_bootcause boot")
+        v.insert(v.begin() + 2, Setup{Medium::ubi, false, true, true});
     for (Setup &s : v)
         s.with_address = t.with_address;
     return v;
 }
 
-std::string setup_name(const Setup &s) { return std::string(sim::name(s.medium)) + (s.detached ? "+attach" : ""); }
+std::string setup_name(const Setup &s)
+{
+    return std::string(sim::name(s.medium)) + (s.detached ? "+attach" : "") + (s.static_volume ? "+static" : "");
+}
 
 // One case: a fresh board with the fault switch, the run, the verdict.
 Judged one_case(const Target &t, const Setup &s, const char *switch_file, long k, Run &r)

@@ -46,6 +46,7 @@ sim::Board fresh_board(const Setup &s)
     sim::Layout l;
     l.medium = s.medium;
     l.attached = !s.detached;
+    l.static_volume = s.static_volume;
     l.window = old_window(s.with_address);
     sim::Board b = sim::make(work + "/b", l);
     b.put("tmp/ip_ip", "stale");
@@ -92,7 +93,7 @@ std::string slurp(const std::string &path)
 }
 
 // Spawned, not forked, so that a large (sanitizer) parent costs nothing per run.
-Run spawn(const sim::Board &b, const std::vector<std::string> &args, const std::string &path_prefix, int seconds)
+Run spawn(const sim::Board &b, const std::vector<std::string> &args, const std::string &path_prefix, int seconds, int closed)
 {
     const std::string out = work + "/out", err = work + "/err", res = work + "/result";
     remove(res.c_str());
@@ -111,6 +112,8 @@ Run spawn(const sim::Board &b, const std::vector<std::string> &args, const std::
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (closed >= 0)
+        posix_spawn_file_actions_addclose(&fa, closed);
     pid_t pid = -1;
     int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
@@ -139,10 +142,11 @@ Run spawn(const sim::Board &b, const std::vector<std::string> &args, const std::
     return r;
 }
 
-Run run_tool(const sim::Board &b, const std::string &tool, std::vector<std::string> args, const std::string &path_prefix, int seconds)
+Run run_tool(const sim::Board &b, const std::string &tool, std::vector<std::string> args, const std::string &path_prefix, int seconds,
+             int closed)
 {
     args.insert(args.begin(), tools + "/" + tool);
-    return spawn(b, args, path_prefix, seconds);
+    return spawn(b, args, path_prefix, seconds, closed);
 }
 
 Run run_target(const sim::Board &b, const Target &t)

@@ -27,6 +27,7 @@ struct Setup {
     Medium medium;
     bool detached = false;    // ubi: the tools must attach UBI first
     bool with_address = true; // false: the stored address is 0.1.2.3
+    bool static_volume = false; // ubi: atomic changes refused, a volume update instead
 };
 
 // The store of old_window() on a new board at work/b, with a stale address file.
@@ -55,10 +56,12 @@ std::string slurp(const std::string &path); // empty when missing
 
 // Runs a program on the board with stdout and stderr captured; one still
 // running after `seconds` is killed and reported as hanging.  `path_prefix`
-// goes before the PATH the program inherits.
-Run spawn(const sim::Board &b, const std::vector<std::string> &args, const std::string &path_prefix = "", int seconds = 20);
+// goes before the PATH the program inherits; `closed`, when not -1, is a
+// standard descriptor the program starts without.
+Run spawn(const sim::Board &b, const std::vector<std::string> &args, const std::string &path_prefix = "", int seconds = 20,
+          int closed = -1);
 Run run_tool(const sim::Board &b, const std::string &tool, std::vector<std::string> args, const std::string &path_prefix = "",
-             int seconds = 20);
+             int seconds = 20, int closed = -1);
 
 // ---- what is walked -----------------------------------------------------
 
@@ -87,6 +90,9 @@ std::string new_image(const std::string &old, Medium m, const Target &t);
 // bytes ("read-window"), as this program runs them in a process of their own.
 int lib_op(Lib op);
 int read_window();
+// Two threads of one client, each changing its own 4-byte field `rounds`
+// times and reading it back after each change; "lost failed" to work/result.
+int threads(int rounds);
 
 // One case: a fresh board, the fault switch (when not null) set to k, the run.
 struct Case {

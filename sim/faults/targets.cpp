@@ -4,6 +4,8 @@
 #include "veeprom.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <pthread.h>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -93,6 +95,42 @@ int lib_op(Lib op)
         fwrite(data, 1, sizeof data, f);
         fclose(f);
     }
+    return 0;
+}
+
+int threads(int rounds)
+{
+    struct Worker {
+        int at; // its own field
+        int rounds;
+        long lost = 0, failed = 0;
+    };
+    Worker w[2] = {{40, rounds}, {44, rounds}};
+    auto body = [](void *arg) -> void * {
+        auto *me = static_cast<Worker *>(arg);
+        for (int i = 1; i <= me->rounds; ++i) {
+            const uint32_t value = static_cast<uint32_t>(me->at * 1000 + i);
+            uint32_t back = 0;
+            if (veeprom_write(me->at, reinterpret_cast<const char *>(&value), 4) != 0) {
+                ++me->failed;
+                continue;
+            }
+            me->lost += veeprom_read(me->at, reinterpret_cast<char *>(&back), 4) != 0 || back != value;
+        }
+        return nullptr;
+    };
+    const bool opened = veeprom_init() == 0;
+    pthread_t t[2];
+    for (int i = 0; i < 2 && opened; ++i)
+        pthread_create(&t[i], nullptr, body, &w[i]);
+    for (int i = 0; i < 2 && opened; ++i)
+        pthread_join(t[i], nullptr);
+    veeprom_exit();
+    FILE *f = fopen((work + "/result").c_str(), "w");
+    if (f != nullptr && opened)
+        fprintf(f, "%ld %ld", w[0].lost + w[1].lost, w[0].failed + w[1].failed);
+    if (f != nullptr)
+        fclose(f);
     return 0;
 }
 
