@@ -210,7 +210,10 @@ int discover()
     }
     start_sector = 0;
     end_sector = 0;
-    fd = unless_busy([] { return board::open(device_path, store_flags); });
+    // UBI makes the volume's node before another run's attach has finished;
+    // opened in that moment the volume is not there yet (ENODEV).
+    const int attaching = medium_of(bootmode) == Medium::volume ? ENODEV : 0;
+    fd = waiting(EBUSY, [] { return board::open(device_path, store_flags); }, attaching);
     return fd >= 0 ? 0 : -1;
 }
 

@@ -21,12 +21,13 @@ inline constexpr int busy_poll_ms = 10;
 
 // Another run holds the store only for moments, so what it holds is waited
 // for, busy_wait_ms at most, retrying every busy_poll_ms; after that the call
-// fails as any other failure does.  `busy` is the errno that means "held".
-template <class Call> int waiting(int busy, Call call)
+// fails as any other failure does.  `busy` (and `busy_too`, when given) is
+// the errno that means "held".
+template <class Call> int waiting(int busy, Call call, int busy_too = 0)
 {
     for (int waited = 0;; waited += busy_poll_ms) {
         int r = call();
-        if (r >= 0 || errno != busy || waited >= busy_wait_ms)
+        if (r >= 0 || (errno != busy && (busy_too == 0 || errno != busy_too)) || waited >= busy_wait_ms)
             return r;
         board::nap(busy_poll_ms);
     }
