@@ -107,6 +107,8 @@ Board make(const std::string &root, const Layout &layout)
         window.resize(2048, '\0');
         if (layout.attached)
             b.put(b.store, window);
+        if (layout.static_volume)
+            b.put("static-volume", "");
         break;
     case Medium::mtd: {
         size_t i = index_of(layout.mtd, "veeprom");

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -182,6 +183,39 @@ int fill_erased(int fd, uint32_t start, uint32_t length)
     return 0;
 }
 
+// An atomic eraseblock change under way: the bytes written after the
+// request, kept until the last of them replaces the image at once.  A
+// process that ends, or a write that fails, first leaves the image as it was.
+struct Change {
+    int fd = -1;
+    size_t want = 0, got = 0;
+    unsigned char bytes[65536];
+};
+Change change;
+
+void abandon(int fd)
+{
+    if (fd == change.fd)
+        change.fd = -1;
+}
+
+// Takes a write on the descriptor of a change under way; false for any other.
+bool changing(int fd, const void *buf, size_t n, ssize_t &result)
+{
+    if (fd < 0 || fd != change.fd)
+        return false;
+    n = std::min(n, change.want - change.got);
+    memcpy(change.bytes + change.got, buf, n);
+    change.got += n;
+    result = static_cast<ssize_t>(n);
+    if (change.got == change.want) {
+        change.fd = -1;
+        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, change.bytes, change.want, 0) != static_cast<ssize_t>(change.want))
+            result = -1;
+    }
+    return true;
+}
+
 // A kernel request on an image file: what the MTD or UBI driver would do.
 int stand_in(int fd, unsigned long request, void *arg)
 {
@@ -194,6 +228,10 @@ int stand_in(int fd, unsigned long request, void *arg)
     } else if (request == UBI_IOCVOLUP) {
         snprintf(line, sizeof line, "UBI_IOCVOLUP bytes=%" PRId64 "\n", *static_cast<const int64_t *>(arg));
         name = "/fail/UBI_IOCVOLUP";
+    } else if (request == UBI_IOCEBCH) {
+        const auto *c = static_cast<const ubi_leb_change_req *>(arg);
+        snprintf(line, sizeof line, "UBI_IOCEBCH lnum=%d bytes=%d\n", c->lnum, c->bytes);
+        name = "/fail/UBI_IOCEBCH";
     } else if (request == UBI_IOCATT) {
         const auto *r = static_cast<const ubi_attach_req *>(arg);
         snprintf(line, sizeof line, "UBI_IOCATT ubi_num=%d mtd_num=%d\n", r->ubi_num, r->mtd_num);
@@ -211,6 +249,21 @@ int stand_in(int fd, unsigned long request, void *arg)
         const auto *e = static_cast<const erase_info_user *>(arg);
         return fill_erased(fd, e->start, e->length);
     }
+    if (request == UBI_IOCEBCH) {
+        const auto *c = static_cast<const ubi_leb_change_req *>(arg);
+        if (sim_file("/static-volume")) {
+            errno = EROFS; // the kernel changes no eraseblock of a static volume
+            return -1;
+        }
+        if (c->lnum != 0 || c->bytes < 0 || static_cast<size_t>(c->bytes) > sizeof change.bytes) {
+            errno = EINVAL;
+            return -1;
+        }
+        change.fd = fd;
+        change.want = static_cast<size_t>(c->bytes);
+        change.got = 0;
+        return 0;
+    }
     if (request == UBI_IOCVOLUP) {
         if (*static_cast<const int64_t *>(arg) < 0) {
             errno = EINVAL;
@@ -227,11 +280,17 @@ int stand_in(int fd, unsigned long request, void *arg)
         if (f >= 0)
             ::close(f);
     }
+    if (sim_file("/attached-meanwhile")) {
+        errno = EEXIST; // another run attached it between our check and now
+        return -1;
+    }
     return r->ubi_num;
 }
 
 #else
 
+constexpr void abandon(int) {}
+constexpr bool changing(int, const void *, size_t, ssize_t &) { return false; }
 constexpr bool injected(const char *) { return false; }
 constexpr size_t shortened(const char *, size_t n, int = -1, FILE * = nullptr, size_t = 1) { return n; }
 constexpr bool unlocked() { return false; }
@@ -239,16 +298,44 @@ constexpr const char *resolve(const char *fixed, char (&)[PATH_MAX]) { return fi
 
 #endif
 
+// A program started with descriptor 0, 1 or 2 closed gets that number for
+// the next file it opens, and what it prints would then land in that file:
+// the store, the address file.  Such a descriptor moves above 2, and the free
+// standard slots are plugged with /dev/null opened read-only, where printing
+// still fails as on a closed descriptor and no later open can land.  A run
+// with all three open never gets here: no extra call.
+int above_std(int fd)
+{
+    if (fd < 0 || fd > STDERR_FILENO)
+        return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int err = errno;
+    ::close(fd);
+    for (;;) {
+        const int plug = ::open("/dev/null", O_RDONLY);
+        if (plug > STDERR_FILENO)
+            ::close(plug);
+        if (plug < 0 || plug > STDERR_FILENO)
+            break;
+    }
+    errno = err;
+    return moved;
+}
+
 // Opens without ever waiting: a FIFO planted where a device or sysfs file
 // belongs would block the open, or a read, for ever.  O_NONBLOCK stays set:
 // regular files, sysfs files and block devices ignore it, as do the MTD and
 // UBI devices, while on a FIFO the first seek or read fails at once.
-int open_now(const char *p, int flags, mode_t mode) { return ::open(p, flags | O_NONBLOCK, mode); }
+int open_now(const char *p, int flags, mode_t mode) { return above_std(::open(p, flags | O_NONBLOCK, mode)); }
 
 } // namespace
 
 #if VEEPROM_SIM
-void sim_reset() { sim = Sim{}; }
+void sim_reset()
+{
+    sim = Sim{};
+    change.fd = -1;
+}
 #endif
 
 int open(const char *fixed, int flags, mode_t mode)
@@ -269,7 +356,13 @@ ssize_t read(int fd, void *buf, size_t n)
 
 ssize_t write(int fd, const void *buf, size_t n)
 {
-    return injected("write") ? -1 : ::write(fd, buf, shortened("write", n));
+    if (injected("write")) {
+        abandon(fd);
+        return -1;
+    }
+    ssize_t r = 0;
+    n = shortened("write", n);
+    return changing(fd, buf, n, r) ? r : ::write(fd, buf, n);
 }
 
 off_t lseek(int fd, off_t off, int whence) { return injected("lseek") ? -1 : ::lseek(fd, off, whence); }
@@ -296,6 +389,7 @@ int flock(int fd, int op)
 // A failing close still releases the descriptor, as the kernel's does.
 int close(int fd)
 {
+    abandon(fd);
     if (!injected("close"))
         return ::close(fd);
     ::close(fd);
@@ -333,6 +427,19 @@ int unlink(const char *fixed)
     const char *p = resolve(fixed, full);
     return p == nullptr ? -1 : ::unlink(p);
 }
+
+int rename(const char *fixed_from, const char *fixed_to)
+{
+    char from_full[PATH_MAX];
+    char to_full[PATH_MAX];
+    if (injected("rename"))
+        return -1;
+    const char *from = resolve(fixed_from, from_full);
+    const char *to = resolve(fixed_to, to_full);
+    return from == nullptr || to == nullptr ? -1 : ::rename(from, to);
+}
+
+ssize_t random_bytes(void *buf, size_t n) { return injected("getrandom") ? -1 : ::getrandom(buf, n, 0); }
 
 FILE *fopen(const char *fixed, const char *mode)
 {
@@ -382,7 +489,7 @@ int opendir(const char *fixed, Dir &d)
     if (injected("opendir"))
         return -1;
     const char *p = resolve(fixed, full);
-    d.fd = p == nullptr ? -1 : ::open(p, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    d.fd = p == nullptr ? -1 : above_std(::open(p, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     d.at = d.end = 0;
     return d.fd < 0 ? -1 : 0;
 }

@@ -21,6 +21,8 @@ inline constexpr const char *ubi_volume = "/dev/ubi10_0";
 inline constexpr const char *mmc_disk = "/dev/mmcblk0";
 inline constexpr const char *address_file = "/tmp/ip_ip";
 
+// Every open (also fopen and opendir) returns a descriptor above 2: see
+// above_std in board.cpp.
 int open(const char *fixed, int flags, mode_t mode = 0);
 ssize_t read(int fd, void *buf, size_t n);
 ssize_t write(int fd, const void *buf, size_t n);
@@ -33,6 +35,9 @@ bool exists(const char *fixed);
 // Waits ms milliseconds; a pause is no call a fault can be injected into.
 void nap(int ms);
 int unlink(const char *fixed);
+int rename(const char *fixed_from, const char *fixed_to);
+// n unpredictable bytes from the kernel; the count, or -1.
+ssize_t random_bytes(void *buf, size_t n);
 
 // Streams only read ("r").  Neither opens waits on a FIFO: it is refused.
 FILE *fopen(const char *fixed, const char *mode);

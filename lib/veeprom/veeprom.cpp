@@ -16,6 +16,7 @@
 #include <sys/ioctl.h> // the request macros the MTD and UBI headers use
 #include <mtd/mtd-abi.h>
 #include <mtd/ubi-user.h>
+#include <pthread.h>
 #include <string_view>
 #include <sys/file.h>
 #include <unistd.h>
@@ -25,6 +26,8 @@
 static_assert(UBI_IOCATT == 0x40186F40);
 static_assert(sizeof(ubi_attach_req) == 24);
 static_assert(UBI_IOCVOLUP == 0x40084F00);
+static_assert(UBI_IOCEBCH == 0x40044F02);
+static_assert(sizeof(ubi_leb_change_req) == 16);
 static_assert(MEMERASE == 0x40084D02);
 static_assert(sizeof(erase_info_user) == 8);
 
@@ -53,21 +56,63 @@ constexpr std::string_view store_name = "veeprom";
 constexpr int busy_wait_ms = 5000;
 constexpr int busy_poll_ms = 10;
 
-// UBI admits one writer to a volume at a time and refuses a volume update
-// while anyone else has the volume open (EBUSY).  Another run holds it only
-// for moments, so a busy store is waited for, busy_wait_ms at most; after
-// that the call fails as any other failure does.
-template <class Call> int unless_busy(Call call)
+// Another run holds the store only for moments, so what it holds is waited
+// for, busy_wait_ms at most, retrying every busy_poll_ms; after that the call
+// fails as any other failure does.  `busy` is the errno that means "held".
+template <class Call> int waiting(int busy, Call call)
 {
     for (int waited = 0;; waited += busy_poll_ms) {
         int r = call();
-        if (r >= 0 || errno != EBUSY || waited >= busy_wait_ms)
+        if (r >= 0 || errno != busy || waited >= busy_wait_ms)
             return r;
         board::nap(busy_poll_ms);
     }
 }
 
+// UBI admits one writer to a volume at a time and refuses a change while
+// anyone else has the volume open (EBUSY).
+template <class Call> int unless_busy(Call call) { return waiting(EBUSY, call); }
+
+// Calls from different threads take turns: the store's state and its one
+// block buffer are process-wide.  Uncontended, the C library's mutex makes
+// no system call.
+pthread_mutex_t store_mutex = PTHREAD_MUTEX_INITIALIZER;
+
+struct Turn {
+    Turn() { pthread_mutex_lock(&store_mutex); }
+    ~Turn() { pthread_mutex_unlock(&store_mutex); }
+    Turn(const Turn &) = delete;
+    Turn &operator=(const Turn &) = delete;
+};
+
 // ---- boot-medium probe --------------------------------------------------
+
+int boot_mode()
+{
+    char probe[64] = {};
+    board::File f(board::fopen(board::board_id_file, "r"));
+    if (!f)
+        return 0;
+    size_t got = board::fread(probe, 1, 4, f.get());
+    f.reset();
+    if (got == 0) {
+        fputs("Read board_id Failed!\n", stderr);
+        return -5;
+    }
+    if (memcmp(probe, "300", 3) == 0)
+        return 0; // these boards always keep the store on eMMC
+    memset(probe, 0, sizeof probe);
+    f.reset(board::fopen(board::boot_mode_file, "r"));
+    if (f) {
+        got = board::fread(probe, 1, 1, f.get());
+        f.reset();
+        if (got == 0) {
+            fputs("Read board_id Failed!\n", stderr);
+            return -5;
+        }
+    }
+    return probe[0] == '1' ? medium_volume : probe[0] == '5' ? medium_raw : 0;
+}
 
 // The partition's name file holds its name and a newline; the name must be
 // the wanted one exactly (a prefix would select the wrong partition).
@@ -155,6 +200,17 @@ int lookup_partition(const char *name, bool &whole)
 
 // ---- discovery ----------------------------------------------------------
 
+bool node_appears()
+{
+    for (int waited = 0;; waited += busy_poll_ms) {
+        if (board::exists(board::ubi_volume))
+            return true;
+        if (waited >= busy_wait_ms)
+            return false;
+        board::nap(busy_poll_ms);
+    }
+}
+
 int attach_volume()
 {
     if (!board::exists(board::ubi_volume)) {
@@ -174,8 +230,12 @@ int attach_volume()
         if (ctrl < 0)
             return -1;
         int r = board::ioctl(ctrl, UBI_IOCATT, &req);
+        const int err = errno;
         board::close(ctrl);
-        if (r < 0)
+        // Runs started together each find no volume and ask to attach; the
+        // first wins and the kernel answers the others EEXIST.  They go on
+        // as attached once the volume's node is there.
+        if (r < 0 && (err != EEXIST || !node_appears()))
             return -1;
     }
     snprintf(device_path, sizeof device_path, "%s", board::ubi_volume);
@@ -219,12 +279,13 @@ int find_gpt_partition()
 
 int discover()
 {
-    bootmode = get_boot_mode();
+    bootmode = boot_mode();
     if (bootmode == medium_volume) {
         if (attach_volume() != 0)
             return -1;
     } else if (bootmode == medium_raw) {
-        snprintf(device_path, sizeof device_path, "/dev/mtd%d", get_mtdnum_partname("veeprom"));
+        bool whole = false;
+        snprintf(device_path, sizeof device_path, "/dev/mtd%d", lookup_partition("veeprom", whole));
     } else if (find_gpt_partition() != 0) {
         return -1;
     }
@@ -232,6 +293,18 @@ int discover()
     end_sector = 0;
     fd = unless_busy([] { return board::open(device_path, store_flags); });
     return fd >= 0 ? 0 : -1;
+}
+
+int init()
+{
+    if (fd >= 0) {
+        board::close(fd);
+        fd = -1;
+    }
+    fd = board::open(device_path, store_flags);
+    if (fd >= 0)
+        return 0;
+    return discover(); // also when the store was busy: discovery waits for it
 }
 
 // ---- transfers ----------------------------------------------------------
@@ -271,12 +344,16 @@ bool write_block(size_t needed)
     }
 }
 
+// A holder that hangs must not block every later run for ever: the lock is
+// tried without blocking and waited for as a busy volume is.
 bool lock(int op)
 {
-    while (board::flock(fd, op) != 0)
-        if (errno != EINTR)
-            return false;
-    return true;
+    return waiting(EWOULDBLOCK, [op] {
+        int r = 0;
+        while ((r = board::flock(fd, op | LOCK_NB)) != 0 && errno == EINTR) {
+        }
+        return r;
+    }) == 0;
 }
 
 void unlock() { board::flock(fd, LOCK_UN); }
@@ -290,7 +367,7 @@ bool in_window(int offset, int length)
 
 int reopen()
 {
-    if (fd == -1 && (veeprom_init() != 0 || fd == -1)) {
+    if (fd == -1 && (init() != 0 || fd == -1)) {
         fputs("Veeprom Init Failed!\n", stderr);
         return -1;
     }
@@ -325,17 +402,33 @@ int volume_read(int offset, char *dst, int length)
     return 0;
 }
 
+// LEB 0 is changed atomically: a run killed or cut before the last byte
+// leaves the old window, where an interrupted volume update would leave a
+// volume that the kernel and the bootloader refuse to read.  A static volume
+// refuses atomic changes (EROFS); it is updated whole instead.  Either way
+// the window becomes exactly the bytes written next.
+int start_change()
+{
+    ubi_leb_change_req change{};
+    change.lnum = 0;
+    change.bytes = block_size;
+    change.dtype = 3; // unknown lifetime, as old kernels expect
+    const int r = unless_busy([&] { return board::ioctl(fd, UBI_IOCEBCH, &change); });
+    if (r == 0 || errno != EROFS)
+        return r;
+    int64_t bytes = block_size;
+    return unless_busy([&] { return board::ioctl(fd, UBI_IOCVOLUP, &bytes); });
+}
+
 int volume_write(int offset, const char *src, int length)
 {
     memset(buffer, 0, sizeof buffer);
     if (!in_window(offset, length) || reopen() != 0 || !lock(LOCK_EX))
         return -1;
-    int64_t bytes = block_size;
     bool done = read_window();
     if (done) {
         std::copy_n(src, length, buffer + offset);
-        // The kernel replaces the volume with exactly the bytes announced.
-        done = unless_busy([&] { return board::ioctl(fd, UBI_IOCVOLUP, &bytes); }) == 0 && write_block(block_size);
+        done = start_change() == 0 && write_block(block_size);
     }
     if (!done) {
         unlock();
@@ -414,57 +507,44 @@ int sector_io(Op op, Span io)
     return result;
 }
 
+// A write of zeros that never erases: on raw flash this only clears bits.
+int clear(int offset, int length)
+{
+    if (boot_mode() == medium_volume) {
+        const char zeros[block_size] = {};
+        return volume_write(offset, zeros, length);
+    }
+    return sector_io(Op::clear, {offset, length, nullptr, nullptr});
+}
+
 } // namespace
 
 // ---- public interface ---------------------------------------------------
+// Each function takes its turn with the others for its whole run; the
+// functions above call one another without it.
 
 extern "C" int get_boot_mode(void)
 {
-    char probe[64] = {};
-    board::File f(board::fopen(board::board_id_file, "r"));
-    if (!f)
-        return 0;
-    size_t got = board::fread(probe, 1, 4, f.get());
-    f.reset();
-    if (got == 0) {
-        fputs("Read board_id Failed!\n", stderr);
-        return -5;
-    }
-    if (memcmp(probe, "300", 3) == 0)
-        return 0; // these boards always keep the store on eMMC
-    memset(probe, 0, sizeof probe);
-    f.reset(board::fopen(board::boot_mode_file, "r"));
-    if (f) {
-        got = board::fread(probe, 1, 1, f.get());
-        f.reset();
-        if (got == 0) {
-            fputs("Read board_id Failed!\n", stderr);
-            return -5;
-        }
-    }
-    return probe[0] == '1' ? medium_volume : probe[0] == '5' ? medium_raw : 0;
+    const Turn turn;
+    return boot_mode();
 }
 
 extern "C" int get_mtdnum_partname(const char *name)
 {
+    const Turn turn;
     bool whole = false;
     return lookup_partition(name, whole);
 }
 
 extern "C" int veeprom_init(void)
 {
-    if (fd >= 0) {
-        board::close(fd);
-        fd = -1;
-    }
-    fd = board::open(device_path, store_flags);
-    if (fd >= 0)
-        return 0;
-    return discover(); // also when the store was busy: discovery waits for it
+    const Turn turn;
+    return init();
 }
 
 extern "C" void veeprom_exit(void)
 {
+    const Turn turn;
     board::sync();
     if (fd >= 0)
         board::close(fd);
@@ -475,32 +555,35 @@ extern "C" void veeprom_setsync(int flag) { (void)flag; }
 
 extern "C" int veeprom_read(int offset, char *dst, int length)
 {
-    if (get_boot_mode() == medium_volume)
+    const Turn turn;
+    if (boot_mode() == medium_volume)
         return volume_read(offset, dst, length);
     return sector_io(Op::read, {offset, length, dst, nullptr});
 }
 
 extern "C" int veeprom_write(int offset, const char *src, int length)
 {
-    if (get_boot_mode() == medium_volume)
+    const Turn turn;
+    if (boot_mode() == medium_volume)
         return volume_write(offset, src, length);
     return sector_io(Op::write, {offset, length, nullptr, src});
 }
 
-// A write of zeros that never erases: on raw flash this only clears bits.
 extern "C" int veeprom_clear(int offset, int length)
 {
-    if (get_boot_mode() == medium_volume) {
-        const char zeros[block_size] = {};
-        return volume_write(offset, zeros, length);
-    }
-    return sector_io(Op::clear, {offset, length, nullptr, nullptr});
+    const Turn turn;
+    return clear(offset, length);
 }
 
-extern "C" int veeprom_format(void) { return veeprom_clear(0, 256); }
+extern "C" int veeprom_format(void)
+{
+    const Turn turn;
+    return clear(0, 256);
+}
 
 extern "C" int veeprom_dump(void)
 {
+    const Turn turn;
     if (!lock(LOCK_SH))
         return -1;
     if (board::lseek(fd, off_t{start_sector} * sector_size, SEEK_SET) < 0) {
