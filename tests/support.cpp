@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include "board.h"
+#include "seam.h"
 #include "state.h"
 
 #include <cstdlib>

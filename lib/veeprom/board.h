@@ -1,8 +1,9 @@
 // The board seam: every fixed path and every operating-system call that the
-// store and the tools make goes through here.  The board build maps each call
-// straight onto the C library.  Dev builds (VEEPROM_SIM) add the simulated
-// board: fixed paths under $VEEPROM_ROOT, kernel requests on regular files
-// stood in for, and counted faults and power cuts for tests.
+// store and the tools make goes through here.  The board build (board.cpp)
+// maps each call straight onto the C library.  Dev builds link the simulated
+// board's seam in its place (sim/seam.cpp): fixed paths under $VEEPROM_ROOT,
+// kernel requests on regular files stood in for, and counted faults and
+// power cuts for tests.
 #ifndef VEEPROM_BOARD_H
 #define VEEPROM_BOARD_H
 
@@ -61,15 +62,30 @@ int closedir(Dir &d);
 // had to be redirected.
 int system_on_path(const char *command, const char *fixed);
 
+// Owns a descriptor that lives inside one call (the UBI control device, the
+// address file); close() for a caller that needs the close's result.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { close(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return fd_; }
+    int close()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd < 0 ? 0 : board::close(fd);
+    }
+
+private:
+    int fd_;
+};
+
 struct FileCloser {
     void operator()(FILE *f) const { board::fclose(f); }
 };
 using File = std::unique_ptr<FILE, FileCloser>;
-
-#if VEEPROM_SIM
-// Forgets the cached root and call counter (unit tests switch boards).
-void sim_reset();
-#endif
 
 } // namespace board
 

@@ -22,30 +22,25 @@ constexpr int address_len = 4;
 // be made is skipped silently, and no temporary file is left behind.
 void publish(const char *text)
 {
+    uint64_t name = 0;
+    if (board::random_bytes(&name, sizeof name) != sizeof name)
+        return;
     char tmp[64];
-    int f = -1;
-    for (int tries = 0; f < 0 && tries < 4; ++tries) {
-        uint64_t name = 0;
-        if (board::random_bytes(&name, sizeof name) != sizeof name)
-            return;
-        snprintf(tmp, sizeof tmp, "%s.%016" PRIx64, board::address_file, name);
-        f = board::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-        if (f < 0 && errno != EEXIST)
-            return;
-    }
-    if (f < 0)
+    snprintf(tmp, sizeof tmp, "%s.%016" PRIx64, board::address_file, name);
+    board::Fd f(board::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (f.get() < 0)
         return;
     const size_t len = strlen(text);
     size_t put = 0;
     while (put < len) {
-        ssize_t w = board::write(f, text + put, len - put);
+        ssize_t w = board::write(f.get(), text + put, len - put);
         if (w < 0 && errno == EINTR)
             continue;
         if (w <= 0)
             break;
         put += static_cast<size_t>(w);
     }
-    const bool closed = board::close(f) == 0;
+    const bool closed = f.close() == 0;
     if (put < len || !closed || board::rename(tmp, board::address_file) != 0)
         board::unlink(tmp);
 }
