@@ -1,7 +1,8 @@
 # The system test's part on the emulated board (busybox sh, run by
 # veeprom-emu): the board build of the tools on the real MTD, UBI and MMC
 # drivers.  Prints ok/FAIL lines, each medium's differential transcript
-# between "=== sequence MEDIUM" and "=== end", and the card's store bytes.
+# between "=== sequence MEDIUM" and "=== end", the power-cut table, and the
+# card's store bytes.  The FILEs beside it: sequence.sh, halfchange.
 # shellcheck disable=SC2016,SC2034 # check evaluates its tests; sequence.sh reads scratch
 . ./sequence.sh
 scratch=/tmp addr_file=/tmp/ip_ip failed=0
