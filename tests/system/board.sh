@@ -1,7 +1,8 @@
 # The system test's part on the emulated board (busybox sh, run by
 # veeprom-emu): the board build of the tools on the real MTD, UBI and MMC
 # drivers.  Prints ok/FAIL lines, each medium's differential transcript
-# between "=== sequence MEDIUM" and "=== end", and the card's store bytes.
+# between "=== sequence MEDIUM" and "=== end", the power-cut table, and the
+# card's store bytes.  The FILEs beside it: sequence.sh, halfchange.
 # shellcheck disable=SC2016,SC2034 # check evaluates its tests; sequence.sh reads scratch
 . ./sequence.sh
 scratch=/tmp addr_file=/tmp/ip_ip failed=0
@@ -114,6 +115,167 @@ holds 9 "$(text boot)00000000" # NOR without the erase: "system" AND "boot"
 check "mtd: bytes 2048-65535 of the partition erased" \
 	'[ "$(dd if=/dev/mtd3 bs=2048 skip=1 count=31 2>/dev/null | tr -d "\377" | wc -c)" = 0 ]'
 check "mtd: env, boot, data and the store's second erase block untouched" '[ "$(sums)" = "$before" ]'
+
+# ---- power cuts and first runs at once ----------------------------------------
+# The flash simulator's cut (emu/modules/norsim.c): cut_after=k tears the k-th
+# program or block erase from then on and freezes the flash after it; ops
+# counts the operations since.  "Power returns" clears the cut and, for UBI,
+# detaches and attaches again: a fresh scan, as after a reboot.
+ns=/sys/module/norsim/parameters
+echo 1 >/sys/class/socinfo/boot_mode
+rm -f /tmp/errors
+for r in $(seq 20); do # every run sees no volume and asks to attach
+	[ ! -e /sys/class/ubi/ubi10 ] || ubidetach -d 10
+	for i in 1 2 3 4; do
+		(out=$(drask_bootcause 2>&1) || echo "round $r run $i: $out" >>/tmp/errors) &
+	done
+	wait
+done
+check "ubi: four first runs at once after a detach, 20 rounds: no run fails" '[ ! -e /tmp/errors ]' \
+	"$(wc -l </tmp/errors) of 80 failed, the first: $(head -n 1 /tmp/errors)"
+
+# The store's window before each change: every byte set, so that a write torn
+# anywhere shows; word normal, address 10.0.0.1.
+yes old | head -c 2048 >/tmp/old
+printf '%b' 'normal\000\000\012\000\000\001' | dd of=/tmp/old bs=1 seek=9 conv=notrunc 2>/dev/null
+expected() { # OFFSET BYTES: the window after the change, in /tmp/new
+	cp /tmp/old /tmp/new
+	printf '%b' "$2" | dd of=/tmp/new bs=1 seek="$1" conv=notrunc 2>/dev/null
+	field_at=$1 field=$(printf '%b' "$2" | od -An -tx1 | tr -d ' \n')
+}
+stored() { [ "$(hex "$store" "$field_at" $((${#field} / 2)))" = "$field" ]; } # the changed field
+restore() { # puts the old window back, as each medium must be written
+	case $store in
+	*ubi*) ubiupdatevol "$store" /tmp/old ;;
+	*) flash_erase -q "$store" 0 1 && dd if=/tmp/old of="$store" 2>/dev/null ;;
+	esac
+}
+settle() { # until UBI's background thread is idle and the flash still
+	bgt=$(pidof ubi_bgt10d || true) n=-1
+	while m=$(cat $ns/ops); [ "$m" != "$n" ] || { [ -n "$bgt" ] && [ "$(cut -d' ' -f3 /proc/"$bgt"/stat)" != S ]; }; do
+		n=$m
+		sleep 0.05
+	done
+}
+power_returns() {
+	echo 0 >$ns/cut_after
+	case $store in *ubi*) ubidetach -d 10 && ubiattach -m 1 -d 10 >/dev/null ;; esac
+}
+state() { # old, new or damaged: the store's first 2048 bytes
+	if ! dd if="$store" of=/tmp/got bs=2048 count=1 2>/dev/null; then
+		echo damaged
+	elif cmp -s /tmp/got /tmp/old; then echo old
+	elif cmp -s /tmp/got /tmp/new; then echo new
+	else echo damaged; fi
+}
+row() { printf '%-26s %3s  %-26s %-8s %s\n' "$@" >>/tmp/cuts; }
+: >/tmp/cuts
+
+# cut_at NAME K COMMAND...: the old window, a cut at the K-th flash operation
+# of COMMAND, power back; then the store's state (s), and the next runs of
+# both tools (next: a read each and COMMAND again, which must store its
+# field).  One table row.  Fails, with ops and s and COMMAND's status st,
+# when COMMAND ended before its cut.
+cut_at() {
+	name=$1 k=$2
+	shift 2
+	restore
+	settle
+	echo "$k" >$ns/cut_after
+	st=0
+	"$@" >/dev/null 2>&1 || st=$?
+	settle
+	ops=$(cat $ns/ops)
+	if [ "$ops" -lt "$k" ]; then
+		echo 0 >$ns/cut_after
+		s=$(state)
+		row "$name" - "none: $ops in the run" "$s" "exit $st"
+		return 1
+	fi
+	torn=$(cat $ns/torn)
+	power_returns
+	s=$(state) next=ok
+	{ drask_bootcause && drask_netaddr g && "$@"; } >/dev/null 2>&1 && stored || next=failed
+	row "$name" "$k" "$torn" "$s" $next
+}
+
+# walk NAME COMMAND...: cut_at k = 1, 2, ... until COMMAND ends before its
+# cut.  Sets cuts, damaged (the k that damaged the store), fails (the k after
+# which a next run failed, or whole when the uncut run did not exit 0 with the
+# new window), ended (the uncut run's operations), erase_k and write_k (the
+# k that tore the erase and the write-back of the raw-flash store's block,
+# at 0x200000 on the flash).
+walk() {
+	name=$1 k=0 cuts=0 damaged='' fails='' ended='' erase_k='' write_k=''
+	shift
+	while [ "$k" -lt 200 ]; do
+		k=$((k + 1))
+		if ! cut_at "$name" $k "$@"; then
+			ended=$ops
+			[ "$s" = new ] && [ $st = 0 ] || fails="$fails whole"
+			break
+		fi
+		cuts=$((cuts + 1))
+		[ "$s" != damaged ] || damaged="$damaged $k"
+		[ "$next" = ok ] || fails="$fails $k"
+		case $torn in
+		"erase 0x200000+"*) erase_k=$k ;;
+		"program 0x200000+"*) write_k=$k ;;
+		esac
+	done
+}
+counts() { # the walk's figures for a check line
+	echo "$cuts cut points, damaged at ${damaged:-none}, next runs failed after ${fails:-none}, ran whole in ${ended:-?} operations"
+}
+others() { md5sum "$@" | cut -c1-32 | tr '\n' ' '; }
+
+# UBI, dynamic volume: the atomic change of LEB 0 (old or new at every cut).
+store=/dev/ubi10_0
+before=$(others /dev/mtd2 /dev/mtd3 /dev/mtd4)
+expected 9 'all\000\000\000\000\000'
+walk "ubi: bootcause all" drask_bootcause all
+check "ubi: drask_bootcause all, $(counts)" '[ -n "$ended" ] && [ -z "$damaged$fails" ]'
+expected 17 '\012\024\036\050'
+walk "ubi: netaddr s" drask_netaddr s 10.20.30.40
+check "ubi: drask_netaddr s 10.20.30.40, $(counts)" '[ -n "$ended" ] && [ -z "$damaged$fails" ]'
+
+# A run killed between the atomic change's request and its last byte.
+restore
+st=0
+./halfchange || st=$?
+expected 17 '\012\011\010\007'
+check "ubi: a run that dies 100 bytes into the atomic change leaves the old window; both tools work next" \
+	'[ $st = 0 ] && [ "$(state)" = old ] && [ "$(drask_bootcause)" = normal ] && [ "$(drask_netaddr g)" = 10.0.0.1 ] &&
+	drask_netaddr s 10.9.8.7 && [ "$(state)" = new ]' "helper status $st, store $(state)"
+
+# A static volume refuses the atomic change (EROFS) and the library falls back
+# to the volume update: one run whole, then one cut halfway through it.
+ubirmvol /dev/ubi10 -n 0 && ubimkvol /dev/ubi10 -n 0 -N veeprom -s 2048 -t static >/dev/null
+expected 9 'all\000\000\000\000\000'
+cut_at "ubi static: bootcause all" 100000 drask_bootcause all
+whole=$ops
+check "ubi static volume: drask_bootcause all falls back to the volume update ($whole operations, exit $st, store $s)" \
+	'[ $st = 0 ] && [ $s = new ]'
+cut_at "ubi static: bootcause all" $(((whole + 1) / 2)) drask_bootcause all
+ubirmvol /dev/ubi10 -n 0 && ubimkvol /dev/ubi10 -n 0 -N veeprom -s 2048 >/dev/null
+restore
+check "ubi: boot, veeprom and data (mtd2-4) unchanged by every cut" '[ "$(others /dev/mtd2 /dev/mtd3 /dev/mtd4)" = "$before" ]'
+
+# Raw flash: the erase and the write-back of the store's block.
+echo 5 >/sys/class/socinfo/boot_mode
+store=/dev/mtd3
+before=$(sums)
+expected 9 'all\000\000\000\000\000'
+walk "mtd: bootcause all" drask_bootcause all
+inside=true
+for d in $damaged; do [ -n "$erase_k" ] && [ -n "$write_k" ] && [ "$d" -ge "$erase_k" ] && [ "$d" -le "$write_k" ] || inside=false; done
+check "mtd: drask_bootcause all, $(counts); the erase is operation ${erase_k:-?}, the write-back ${write_k:-?}" \
+	'[ -n "$ended" ] && $inside && [ -z "$fails" ]'
+check "mtd: env, boot, data and the store's second erase block unchanged by every cut" '[ "$(sums)" = "$before" ]'
+
+echo "=== power cuts: the store after a cut at the k-th flash operation, then power back"
+printf '  %-26s %3s  %-26s %-8s %s\n' run k "operation torn" store "next runs"
+sed 's/^/  /' /tmp/cuts
 
 medium mmc 0 /dev/mmcblk0p3
 expect 0 system drask_bootcause system
