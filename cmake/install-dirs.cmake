@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The library, its CMake package and veeprom.pc go to the multiarch directory
 # (lib/aarch64-linux-gnu, lib/x86_64-linux-gnu) where Debian's linker,
 # pkg-config and find_package look for that architecture, a cross sysroot's

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What Debian's packaging helpers would do to the staged packages, run by CPack
 # after it installs each component under CPACK_TEMPORARY_DIRECTORY/<component>
 # and before it builds the packages from them: binaries stripped as dh_strip

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The store: boot-medium probe, store discovery, windowed read and write, and
 // the maintenance operations, over the board seam (board.h).
 #include "veeprom.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GPT entry array scan: the input is the disk from byte 1024 on.
 #include "fuzz.h"
 #include "veeprom.h"
