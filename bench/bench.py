@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Cost of each tool command and footprint of the board build; see bench/run.
 
 The tools are measured as a dev-style host build (build/bench: MinSizeRel with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for the board: Debian's aarch64-linux-gnu toolchain.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)

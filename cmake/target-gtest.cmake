@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # GoogleTest for a cross build: Debian installs GoogleTest built for the
 # host only, with its sources (libgtest-dev), so build those with the cross
 # compiler and let the tests' find_package(GTest) take them (its targets

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * show_settings: prints the boot target word and the network address that
  * the store holds, as a program on the board would read them through the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # bash completion for drask_bootcause and drask_netaddr, installed under both
 # names.  Only the first argument chooses anything: a boot target word (or h
 # for help), or the address command g, s or c.

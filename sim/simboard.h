@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lays out a simulated board in a directory: the socinfo and MTD sysfs files,
 // the device images of one boot medium, and the store window in them.  Point
 // VEEPROM_ROOT at the directory and a dev build of the tools runs on it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // veeprom-sim: make a simulated board in a directory and look at its store,
 // to try the tools and scripts on a PC before there is a board.
 #include "simboard.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tools run as processes on simulated boards of every medium: output,
 // exit status, store bytes, kernel requests and the address file.
 #include "support.h"

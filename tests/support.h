@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every suite shares: a fresh simulated board per test, and running a
 // built tool as a process on it.
 #ifndef TESTS_SUPPORT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The store library on simulated boards of each medium.
 #include "state.h"
 #include "support.h"

@@ -1,4 +1,4 @@
-// SPDX-License-Identifier: GPL-2.0
+// SPDX-License-Identifier: GPL-2.0-only
 /*
  * norsim: a RAM-backed NOR flash for tests.  It behaves as NOR does where
  * software can tell: an erase sets a whole erase block to 0xFF and must name

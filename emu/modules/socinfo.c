@@ -1,4 +1,4 @@
-// SPDX-License-Identifier: GPL-2.0
+// SPDX-License-Identifier: GPL-2.0-only
 /*
  * socinfo: the board-information class a board's kernel provides, for tests.
  * /sys/class/socinfo/board_id and boot_mode read back as "<value>\n"; root

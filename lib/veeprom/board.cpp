@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board's seam: each call is the C library's, on the exact board paths.
 // Dev builds link the simulated board's seam (sim/seam.cpp) in its place.
 #include "board.h"

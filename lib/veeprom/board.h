@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board seam: every fixed path and every operating-system call that the
 // store and the tools make goes through here.  The board build (board.cpp)
 // maps each call straight onto the C library.  Dev builds link the simulated

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The store's process-wide state, shared by every operation of the library.
 // Internal: clients use the functions of veeprom.h; tests look in here.
 #ifndef VEEPROM_STATE_H

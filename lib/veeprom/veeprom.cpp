@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The store's windowed transfers and maintenance: a read, a write or a clear
 // of a byte range, each a whole block moved through the shared buffer, on the
 // UBI volume or sector by sector on raw flash and eMMC.

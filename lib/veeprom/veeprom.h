@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * veeprom: a small persistent byte store (virtual EEPROM) on the medium the
  * board boots from: UBI volume /dev/ubi10_0, the raw MTD partition named

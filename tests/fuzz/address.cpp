@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The address text of drask_netaddr s, through the tool's own main.
 #include "fuzz.h"
 

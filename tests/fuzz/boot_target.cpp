@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The boot-target argument of drask_bootcause, through the tool's own main.
 #include "fuzz.h"
 

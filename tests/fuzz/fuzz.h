@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the fuzzers share: one simulated board per process, the library's
 // state reset before each input, and a check that stops the fuzzer.
 #ifndef TESTS_FUZZ_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GPT entry array scan, a pure function of the table: the input is the
 // array from its first entry on, zeros past its end.
 #include "gpt.h"

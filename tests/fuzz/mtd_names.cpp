@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MTD sysfs directory: entry names and the contents of their name files.
 // Input: entry name, \1, name file, \1, entry name... (at most 8 entries).
 #include "fuzz.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The socinfo files: board_id, \1, boot_mode (absent without the \1).
 #include "fuzz.h"
 #include "veeprom.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The system test's part on the emulated board (busybox sh, run by
 # veeprom-emu): the board build of the tools on the real MTD, UBI and MMC
 # drivers.  Prints ok/FAIL lines, each medium's differential transcript

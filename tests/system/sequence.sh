@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The command sequence of the differential check, run on the emulated board
 # (real kernel) and on the simulated one (dev build): each step shows the
 # command, its output by stream, its exit status and the store window after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // drask_bootcause: show the boot target word held in the store, or set it.
 #include "veeprom.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // drask_netaddr: get, set or clear the IPv4 address held in the store; a get
 // publishes it as dotted text in /tmp/ip_ip.
 #include "board.h"
