@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated board's seam, linked into dev builds in place of the board's:
 // every fixed path under $VEEPROM_ROOT when it is set, kernel requests on
 // image files stood in for (standin.cpp), and the counted faults and cuts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated board's seam, linked into dev builds in place of the board's
 // (lib/veeprom/board.cpp): fixed paths under $VEEPROM_ROOT, kernel requests
 // on image files stood in for, and counted faults and cuts.  What its two

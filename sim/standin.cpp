@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kernel requests the store makes, stood in for on the simulated board's
 // image files, each logged in $VEEPROM_ROOT/requests.log.
 #include "board.h"

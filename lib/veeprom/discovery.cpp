@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The boot-medium probe and the store's discovery and lifecycle: which
 // medium the board boots from, where its store is, and opening it.
 #include "gpt.h"

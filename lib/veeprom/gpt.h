@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GPT partition entry array, as the store's discovery reads it from the
 // eMMC disk and the simulated board writes it.
 #ifndef VEEPROM_GPT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the board's seam and the simulated board's do alike once a path is
 // final: opens that never wait and never take a standard descriptor's place,
 // read-only unbuffered streams, directories listed into the caller's buffer,

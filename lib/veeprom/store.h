@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the library's two halves share: discovery (discovery.cpp) and the
 // windowed transfers (veeprom.cpp).  Internal to the library.
 #ifndef VEEPROM_STORE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The concurrent writers: drask_bootcause and drask_netaddr each store their
 // own field at once, with and without the locks, and read it back.
 #include "runner.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The power cuts: each change dies before each of its calls in turn, and a
 // fresh process reads the store back through the library.
 #include "runner.h"

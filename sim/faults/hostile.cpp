@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hostile environment: links and FIFOs planted where files and devices
 // belong, huge sysfs files and disks, arguments of every length.  Each case
 // must refuse or serve as it should, and write nothing but its own files.

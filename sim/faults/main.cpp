@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // veeprom-faults: the figures behind scripts/reliability-report.  On simulated
 // boards it walks a failing and a short call through every operating-system
 // call of each library operation and tool command (matrix.cpp), cuts the power

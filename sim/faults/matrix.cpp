@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fault matrix: every operating-system call of each library operation and
 // tool command made to fail in turn, and every read and write made short; each
 // run judged from outside by its results, messages and the board's files.

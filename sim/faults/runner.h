@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // veeprom-faults: what its campaigns share.  A fresh board for each case,
 // the board's files before and after a run, a tool or library operation run
 // as a process of its own, the operations walked, and the counts every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the fault matrix and the power cuts walk: each library operation, run
 // by this program in a process of its own, and each tool command.
 #include "runner.h"

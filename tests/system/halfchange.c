@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * halfchange: a run of the flash-volume write that dies halfway.  It asks
  * for the atomic change of LEB 0 of /dev/ubi10_0 (2048 bytes, as the
