@@ -14,6 +14,7 @@
 #define VEEPROM_LAYOUT_H
 
 #include <cstddef>
+#include <string_view>
 
 namespace layout {
 
@@ -36,8 +37,8 @@ inline constexpr Field scheme{29, 8};
 // Accepted boot words, in the order drask_bootcause compares them.  Held as
 // text, not as pointers, so a table needs no relocation at start-up.
 inline constexpr char boot_words[][9] = {"normal", "recovery", "uboot", "boot", "system", "all"};
-inline constexpr char recovery_word[] = "recovery";
-inline constexpr char ab_marker[] = "AB";
+inline constexpr const char *recovery_word = "recovery";
+inline constexpr const char *ab_marker = "AB";
 
 // Every field lies in the smallest window and in the formatted range, and
 // no field overlaps another.
@@ -47,7 +48,7 @@ static_assert(boot_word.at >= 0 && boot_word.end() <= address.at);
 static_assert(address.end() <= scheme.at);
 static_assert(scheme.end() <= formatted && formatted <= smallest_window);
 static_assert(sizeof boot_words[0] == boot_word.len + 1, "a word fills the field at most");
-static_assert(sizeof ab_marker <= static_cast<size_t>(scheme.len), "the marker and its terminator fit");
+static_assert(std::string_view(ab_marker).size() < static_cast<size_t>(scheme.len), "the marker and its terminator fit");
 
 } // namespace layout
 
