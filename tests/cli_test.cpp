@@ -41,8 +41,8 @@ const std::string json = R"({"medium":"<medium>","device":"<device>","bootcause"
 const std::string help = "usage: veeprom show [--json]\n       veeprom get FIELD\n       veeprom set FIELD VALUE\n"
                          "       veeprom dump\n       veeprom read OFFSET LENGTH\n       veeprom write OFFSET HEX\n"
                          "       veeprom clear OFFSET LENGTH\n       veeprom format\n       veeprom --help | --version\n"
-                         "FIELD: bootcause, address or scheme.  OFFSET, LENGTH: decimal or 0x-hex.\n";
-const std::string words = "normal, recovery, uboot, boot, system or all";
+                         "FIELD VALUE: bootcause normal|recovery|uboot|boot|system|all, address IPv4|none,\n"
+                         "scheme AB|none.  OFFSET, LENGTH: decimal or 0x-hex.\n";
 
 // The library's dump of bytes 0-255 of the store as the rows start it.
 std::string dumped()
@@ -59,6 +59,10 @@ std::string dumped()
 }
 
 std::string usage_error(const std::string &line) { return "veeprom: usage: veeprom " + line + "\n"; }
+std::string cannot(const std::string &field, const std::string &value)
+{
+    return "veeprom: " + field + " cannot be '" + value + "' (see veeprom --help)\n";
+}
 
 const Row rows[] = {
     {BOOTCAUSE, {}, "system\n", 0},
@@ -116,21 +120,21 @@ const Row rows[] = {
     {VEEPROM, {"set", "bootcause", "all"}, "", 0, 9, word("all"), "stale", "AB\0"_b},
     {.tool = VEEPROM, .args = {"set", "bootcause", "recovery"}, .status = 2, .scheme = "AB\0"_b,
      .err = "veeprom: recovery is refused on an AB model\n"},
-    {.tool = VEEPROM, .args = {"set", "bootcause", "Normal"}, .status = 2, .err = "veeprom: bootcause takes " + words + ", not 'Normal'\n"},
-    {.tool = VEEPROM, .args = {"set", "bootcause", "h"}, .status = 2, .err = "veeprom: bootcause takes " + words + ", not 'h'\n"},
+    {.tool = VEEPROM, .args = {"set", "bootcause", "Normal"}, .status = 2, .err = cannot("bootcause", "Normal")},
+    {.tool = VEEPROM, .args = {"set", "bootcause", "h"}, .status = 2, .err = cannot("bootcause", "h")},
     {VEEPROM, {"set", "address", "10.0.0.1"}, "", 0, 17, "\x0a\x00\x00\x01"_b},
     {VEEPROM, {"set", "address", "..10..1."}, "", 0, 17, "\x0a\x01\0\0"_b},
     {VEEPROM, {"set", "address", "none"}, "", 0, 17, std::string(4, '\0')},
     {.tool = VEEPROM, .args = {"set", "address", "0.1.2.3"}, .status = 2,
-     .err = "veeprom: address takes a dotted IPv4 address or none, not '0.1.2.3'\n"},
+     .err = cannot("address", "0.1.2.3")},
     {.tool = VEEPROM, .args = {"set", "address", "300.1.1.1"}, .status = 2,
-     .err = "veeprom: address takes a dotted IPv4 address or none, not '300.1.1.1'\n"},
+     .err = cannot("address", "300.1.1.1")},
     {.tool = VEEPROM, .args = {"set", "address", "1.2.3.4.5"}, .status = 2,
-     .err = "veeprom: address takes a dotted IPv4 address or none, not '1.2.3.4.5'\n"},
-    {.tool = VEEPROM, .args = {"set", "address", ""}, .status = 2, .err = "veeprom: address takes a dotted IPv4 address or none, not ''\n"},
+     .err = cannot("address", "1.2.3.4.5")},
+    {.tool = VEEPROM, .args = {"set", "address", ""}, .status = 2, .err = cannot("address", "")},
     {VEEPROM, {"set", "scheme", "AB"}, "", 0, 29, "AB\0\0\0\0\0\0"_b},
     {VEEPROM, {"set", "scheme", "none"}, "", 0, 29, std::string(8, '\0'), "stale", "AB\0"_b},
-    {.tool = VEEPROM, .args = {"set", "scheme", "ab"}, .status = 2, .err = "veeprom: scheme takes AB or none, not 'ab'\n"},
+    {.tool = VEEPROM, .args = {"set", "scheme", "ab"}, .status = 2, .err = cannot("scheme", "ab")},
     {.tool = VEEPROM, .args = {"set", "scheme"}, .status = 2, .err = usage_error("set FIELD VALUE")},
     {.tool = VEEPROM, .args = {"set", "scheme", "AB", "x"}, .status = 2, .err = usage_error("set FIELD VALUE")},
     // the library's maintenance operations, within the window (2048 bytes on
