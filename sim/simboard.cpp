@@ -1,5 +1,7 @@
 #include "simboard.h"
 
+#include "gpt.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +14,7 @@ namespace {
 
 constexpr size_t flash_size = size_t{64} * 1024; // one erase block per MTD partition
 constexpr size_t part_size = 4096;       // eMMC partition images
-constexpr size_t gpt_at = 1024, gpt_entry = 128, gpt_count = 128, gpt_name = 56;
+namespace gpt = veeprom::gpt;
 
 void make_dirs(const std::string &path)
 {
@@ -24,13 +26,13 @@ void make_dirs(const std::string &path)
 // The entry array a GPT disk holds at byte 1024: names as UTF-16LE code units.
 std::string gpt_disk(const std::vector<std::u16string> &names)
 {
-    std::string disk(gpt_at + gpt_entry * gpt_count, '\0');
-    for (size_t i = 0; i < names.size() && i < gpt_count; ++i) {
-        char *e = &disk[gpt_at + i * gpt_entry];
+    std::string disk(gpt::entries_at + gpt::entry_size * gpt::entries, '\0');
+    for (size_t i = 0; i < names.size() && i < gpt::entries; ++i) {
+        char *e = &disk[gpt::entries_at + i * gpt::entry_size];
         e[0] = 1; // a non-empty partition type
         for (size_t j = 0; j < names[i].size() && j < 36; ++j) {
-            e[gpt_name + 2 * j] = static_cast<char>(names[i][j] & 0xFF);
-            e[gpt_name + 2 * j + 1] = static_cast<char>(names[i][j] >> 8);
+            e[gpt::name_at + 2 * j] = static_cast<char>(names[i][j] & 0xFF);
+            e[gpt::name_at + 2 * j + 1] = static_cast<char>(names[i][j] >> 8);
         }
     }
     return disk;
@@ -107,6 +109,8 @@ Board make(const std::string &root, const Layout &layout)
         window.resize(2048, '\0');
         if (layout.attached)
             b.put(b.store, window);
+        if (layout.static_volume)
+            b.put("static-volume", "");
         break;
     case Medium::mtd: {
         size_t i = index_of(layout.mtd, "veeprom");

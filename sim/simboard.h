@@ -19,6 +19,7 @@ struct Layout {
     std::optional<std::string> boot_mode; // default: "1\n", "5\n", "0\n" by medium
     std::vector<std::string> mtd{"uboot", "env", "boot", "veeprom"}; // mtd0, mtd1, ...
     bool attached = true;                                            // ubi: volume node present
+    bool static_volume = false; // ubi: atomic eraseblock changes refused (EROFS)
     std::vector<std::u16string> gpt{u"boot", u"system", u"veeprom", u"data"};
     std::string window = std::string(512, '\0'); // initial store bytes from offset 0
 };

@@ -10,16 +10,19 @@ namespace {
 
 int usage()
 {
-    fputs("usage: veeprom-sim make DIR ubi|mtd|emmc [--detached] [--board-id TEXT] [--boot-mode TEXT]\n"
+    fputs("usage: veeprom-sim make DIR ubi|mtd|emmc [--detached] [--static] [--board-id TEXT] [--boot-mode TEXT]\n"
           "       veeprom-sim show DIR\n"
           "\n"
           "make  lays out a board booting from that medium in DIR (sysfs files, device\n"
           "      images, a zeroed store); run the tools with VEEPROM_ROOT=DIR.\n"
           "      --detached leaves UBI device 10 unattached, so the tools attach it.\n"
+          "      --static makes the UBI volume static: atomic changes are refused\n"
+          "      (EROFS), so a write falls back to a whole-volume update.\n"
           "show  prints the store's first 48 bytes, its fields and the kernel requests\n"
           "      the tools made (DIR/requests.log).\n"
-          "Faults: touch DIR/fail/MEMERASE, DIR/fail/UBI_IOCVOLUP, DIR/fail/UBI_IOCATT or\n"
-          "DIR/fail/ubi-node; write a number k to DIR/fail/step (k-th call fails),\n"
+          "Faults: touch DIR/fail/MEMERASE, DIR/fail/UBI_IOCEBCH, DIR/fail/UBI_IOCVOLUP,\n"
+          "DIR/fail/UBI_IOCATT or DIR/fail/ubi-node; touch DIR/attached-meanwhile to make\n"
+          "the attach fail with EEXIST after making the node (another run won); write a number k to DIR/fail/step (k-th call fails),\n"
           "DIR/short/step (k-th call, a read or write, moves about half its bytes) or\n"
           "DIR/cut/step (the process dies before its k-th call); each fault that fires\n"
           "is logged in DIR/faults.log.  Touch DIR/skip/flock to run without the locks.\n",
@@ -80,6 +83,8 @@ int main(int argc, char **argv)
     for (int i = 4; i < argc; ++i) {
         if (strcmp(argv[i], "--detached") == 0)
             layout.attached = false;
+        else if (strcmp(argv[i], "--static") == 0)
+            layout.static_volume = true;
         else if (strcmp(argv[i], "--board-id") == 0 && i + 1 < argc)
             layout.board_id = argv[++i];
         else if (strcmp(argv[i], "--boot-mode") == 0 && i + 1 < argc)

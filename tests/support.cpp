@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include "board.h"
+#include "seam.h"
 #include "state.h"
 
 #include <cstdlib>
@@ -62,7 +63,7 @@ testing::AssertionResult same(const std::string &got, const std::string &want)
 
 std::string write_request(sim::Medium m)
 {
-    return m == sim::Medium::ubi ? "UBI_IOCVOLUP bytes=2048\n" : m == sim::Medium::mtd ? "MEMERASE start=0 length=65536\n" : "";
+    return m == sim::Medium::ubi ? "UBI_IOCEBCH lnum=0 bytes=2048\n" : m == sim::Medium::mtd ? "MEMERASE start=0 length=65536\n" : "";
 }
 
 Outcome run(const std::string &exe, const std::vector<std::string> &args, const std::string &root, const std::string &path_prefix)

@@ -115,6 +115,8 @@ TEST_F(BoardTest, Discovery)
         {"nothing to attach", Medium::ubi, [](auto &s) { s.attached = false, s.mtd = {"uboot"}; }, nullptr, -1, "", "", ""},
         {"attach refused", Medium::ubi, [](auto &s) { s.attached = false; },
          [](auto &b) { b.put("fail/UBI_IOCATT", ""); }, -1, "", attach, ""},
+        {"attached meanwhile by another run", Medium::ubi, [](auto &s) { s.attached = false; },
+         [](auto &b) { b.put("attached-meanwhile", ""); }, 0, "/dev/ubi10_0", attach, ""},
         {"node not there yet", Medium::ubi, [](auto &s) { s.attached = false; },
          [](auto &b) { b.put("fail/ubi-node", ""); }, -1, "/dev/ubi10_0", attach, ""},
         {"mtd7", Medium::mtd, [](auto &s) { s.mtd = {"a", "b", "c", "d", "e", "f", "g", "veeprom"}; }, nullptr, 0,
@@ -213,11 +215,13 @@ TEST_P(Media, RangesAndFaults)
         {17, 4, true, true, ""},        {500, 12, true, true, ""},      {505, 8, true, false, ""}, {2040, 8, true, false, ""},
         {2041, 8, false, false, ""},    {512, 0, true, true, ""},  {0, 0, true, true, ""},
         {-1, 4, false, false, ""},      {4, -1, false, false, ""}, {INT_MAX, 1, false, false, ""},
-        {17, 4, false, false, "full"},  {17, 4, false, false, "UBI_IOCVOLUP"}, {17, 4, false, false, "MEMERASE"},
+        {17, 4, false, false, "full"},  {17, 4, false, false, "UBI_IOCEBCH"}, {17, 4, false, false, "MEMERASE"},
+        {17, 4, true, true, "static-volume"}, // the atomic change refused: a volume update instead
     };
     for (const Row &r : rows) {
-        if ((r.fault == "UBI_IOCVOLUP" && !volume()) || (r.fault == "MEMERASE" && GetParam() != Medium::mtd))
+        if (((r.fault == "UBI_IOCEBCH" || r.fault == "static-volume") && !volume()) || (r.fault == "MEMERASE" && GetParam() != Medium::mtd))
             continue;
+        const std::string fault_file = r.fault == "static-volume" ? r.fault : "fail/" + r.fault;
         SCOPED_TRACE(std::to_string(r.offset) + "+" + std::to_string(r.length) + " " + r.fault);
         b.put(b.store, pattern);
         remove(b.path("requests.log").c_str());
@@ -225,7 +229,7 @@ TEST_P(Media, RangesAndFaults)
             remove(b.path(b.store).c_str());
             symlink("/dev/full", b.path(b.store).c_str());
         } else if (!r.fault.empty()) {
-            b.put("fail/" + r.fault, "");
+            b.put(fault_file, "");
         }
         ASSERT_EQ(veeprom_init(), 0);
         std::string data(r.length > 0 ? static_cast<size_t>(r.length) : 0, '\0');
@@ -238,9 +242,9 @@ TEST_P(Media, RangesAndFaults)
             EXPECT_TRUE(same(b.image(), ok ? expected(r.offset, data, io) : pattern));
         }
         const bool requested = (ok && io) || (r.fault != "" && r.fault != "full");
-        EXPECT_EQ(b.requests(), requested ? write_request(GetParam()) : "");
-        if (r.fault == "UBI_IOCVOLUP") {
-            EXPECT_GE(veeprom::fd, 0); // the update failed: the device stays open
+        EXPECT_EQ(b.requests(), !requested ? "" : write_request(GetParam()) + (r.fault == "static-volume" ? "UBI_IOCVOLUP bytes=2048\n" : ""));
+        if (r.fault == "UBI_IOCEBCH") {
+            EXPECT_GE(veeprom::fd, 0); // the change failed: the device stays open
         }
         if (ok) {
             EXPECT_EQ(veeprom::fd >= 0, !volume()); // the volume is closed after each call
@@ -248,7 +252,7 @@ TEST_P(Media, RangesAndFaults)
             EXPECT_EQ(veeprom_read(r.offset, back.data(), r.length), 0);
             EXPECT_EQ(back, data);
         }
-        remove(b.path(r.fault == "full" ? b.store : "fail/" + r.fault).c_str());
+        remove(b.path(r.fault == "full" ? b.store : fault_file).c_str());
     }
 }
 
@@ -275,7 +279,7 @@ TEST_P(Media, Maintenance)
     if (volume())
         want.resize(2048);
     EXPECT_TRUE(same(b.image(), want));
-    EXPECT_EQ(b.requests(), volume() ? "UBI_IOCVOLUP bytes=2048\n" : "");
+    EXPECT_EQ(b.requests(), volume() ? write_request(GetParam()) : "");
     EXPECT_EQ(veeprom_clear(500, 20), volume() ? 0 : -1);
     EXPECT_EQ(veeprom_clear(0, -1), -1);
     veeprom_init();

@@ -1,8 +1,9 @@
 // The board seam: every fixed path and every operating-system call that the
-// store and the tools make goes through here.  The board build maps each call
-// straight onto the C library.  Dev builds (VEEPROM_SIM) add the simulated
-// board: fixed paths under $VEEPROM_ROOT, kernel requests on regular files
-// stood in for, and counted faults and power cuts for tests.
+// store and the tools make goes through here.  The board build (board.cpp)
+// maps each call straight onto the C library.  Dev builds link the simulated
+// board's seam in its place (sim/seam.cpp): fixed paths under $VEEPROM_ROOT,
+// kernel requests on regular files stood in for, and counted faults and
+// power cuts for tests.
 #ifndef VEEPROM_BOARD_H
 #define VEEPROM_BOARD_H
 
@@ -21,6 +22,8 @@ inline constexpr const char *ubi_volume = "/dev/ubi10_0";
 inline constexpr const char *mmc_disk = "/dev/mmcblk0";
 inline constexpr const char *address_file = "/tmp/ip_ip";
 
+// Every open (also fopen and opendir) returns a descriptor above 2: see
+// above_std in board.cpp.
 int open(const char *fixed, int flags, mode_t mode = 0);
 ssize_t read(int fd, void *buf, size_t n);
 ssize_t write(int fd, const void *buf, size_t n);
@@ -33,6 +36,9 @@ bool exists(const char *fixed);
 // Waits ms milliseconds; a pause is no call a fault can be injected into.
 void nap(int ms);
 int unlink(const char *fixed);
+int rename(const char *fixed_from, const char *fixed_to);
+// n unpredictable bytes from the kernel; the count, or -1.
+ssize_t random_bytes(void *buf, size_t n);
 
 // Streams only read ("r").  Neither opens waits on a FIFO: it is refused.
 FILE *fopen(const char *fixed, const char *mode);
@@ -56,15 +62,30 @@ int closedir(Dir &d);
 // had to be redirected.
 int system_on_path(const char *command, const char *fixed);
 
+// Owns a descriptor that lives inside one call (the UBI control device, the
+// address file); close() for a caller that needs the close's result.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { close(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return fd_; }
+    int close()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd < 0 ? 0 : board::close(fd);
+    }
+
+private:
+    int fd_;
+};
+
 struct FileCloser {
     void operator()(FILE *f) const { board::fclose(f); }
 };
 using File = std::unique_ptr<FILE, FileCloser>;
-
-#if VEEPROM_SIM
-// Forgets the cached root and call counter (unit tests switch boards).
-void sim_reset();
-#endif
 
 } // namespace board
 

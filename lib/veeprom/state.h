@@ -9,8 +9,6 @@ namespace veeprom {
 
 inline constexpr int block_size = 2048;  // every transfer moves one block
 inline constexpr int sector_size = 512;
-inline constexpr int medium_volume = 1;  // UBI volume /dev/ubi10_0
-inline constexpr int medium_raw = 5;     // raw MTD partition
 
 extern int fd;                 // the open store device, -1 when closed
 extern char device_path[128];  // survives veeprom_exit for the next init

@@ -4,6 +4,7 @@
 #define TESTS_FUZZ_H
 
 #include "board.h"
+#include "seam.h"
 #include "simboard.h"
 #include "state.h"
 

@@ -102,9 +102,10 @@ int show_or_set(int argc, char **argv)
 } // namespace
 
 // What the tool prints is its answer: output that could not be written is a
-// failure, not a success.
+// failure, not a success.  A line-buffered or unbuffered stdout fails inside
+// puts, which drops the buffer, so the stream's error state is checked too.
 int main(int argc, char **argv)
 {
     const int rc = show_or_set(argc, argv);
-    return fflush(stdout) == 0 ? rc : -1;
+    return fflush(stdout) == 0 && ferror(stdout) == 0 ? rc : -1;
 }

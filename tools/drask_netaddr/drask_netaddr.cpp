@@ -5,6 +5,8 @@
 #include "veeprom.h"
 
 #include <cerrno>
+#include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -14,31 +16,34 @@ namespace {
 using layout::address_len;
 using layout::Parse;
 
-// Writes the address into a file made afresh: whatever is planted in /tmp
-// under that name (a symbolic or hard link into another file, a FIFO) is
-// removed, never written through.  A file that cannot be made is skipped
-// silently.
+// The address goes into a fresh file of an unpredictable name in /tmp, which
+// then replaces the address file in one rename: a reader sees no file or the
+// whole address, and whatever is planted under either name (a symbolic or
+// hard link, a FIFO) is replaced, never written through.  A file that cannot
+// be made is skipped silently, and no temporary file is left behind.
 void publish(const char *text)
 {
-    board::unlink(board::address_file);
-    int f = board::open(board::address_file, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (f < 0)
+    uint64_t name = 0;
+    if (board::random_bytes(&name, sizeof name) != sizeof name)
         return;
-    // All of the address or no file: a reader must never take part of one
-    // for an address.  Errors are not the tool's failure.
+    char tmp[64];
+    snprintf(tmp, sizeof tmp, "%s.%016" PRIx64, board::address_file, name);
+    board::Fd f(board::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (f.get() < 0)
+        return;
     const size_t len = strlen(text);
     size_t put = 0;
     while (put < len) {
-        ssize_t w = board::write(f, text + put, len - put);
+        ssize_t w = board::write(f.get(), text + put, len - put);
         if (w < 0 && errno == EINTR)
             continue;
         if (w <= 0)
             break;
         put += static_cast<size_t>(w);
     }
-    board::close(f);
-    if (put < len)
-        board::unlink(board::address_file);
+    const bool closed = f.close() == 0;
+    if (put < len || !closed || board::rename(tmp, board::address_file) != 0)
+        board::unlink(tmp);
 }
 
 int get()
@@ -119,9 +124,10 @@ int dispatch(int argc, char **argv)
 } // namespace
 
 // What the tool prints is its answer: output that could not be written is a
-// failure, not a success.
+// failure, not a success.  A line-buffered or unbuffered stdout fails inside
+// puts, which drops the buffer, so the stream's error state is checked too.
 int main(int argc, char **argv)
 {
     const int rc = dispatch(argc, argv);
-    return fflush(stdout) == 0 ? rc : -1;
+    return fflush(stdout) == 0 && ferror(stdout) == 0 ? rc : -1;
 }

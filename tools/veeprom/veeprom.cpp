@@ -6,6 +6,7 @@
 #include "address.h"
 #include "layout.h"
 #include "state.h"
+#include "store.h"
 #include "veeprom.h"
 
 #include <cstdarg>
@@ -122,9 +123,8 @@ void put_value(int f, const unsigned char *bytes, bool json)
 // the device path are fixed texts that need no escaping.
 void show_fields(bool json, const unsigned char *bytes)
 {
-    const char *medium = veeprom::bootmode == veeprom::medium_volume ? "ubi"
-                         : veeprom::bootmode == veeprom::medium_raw  ? "mtd"
-                                                                     : "emmc";
+    const veeprom::Medium m = veeprom::medium_of(veeprom::bootmode);
+    const char *medium = m == veeprom::Medium::volume ? "ubi" : m == veeprom::Medium::raw ? "mtd" : "emmc";
     printf(json ? "{\"medium\":\"%s\",\"device\":\"%s\"" : "medium: %s\ndevice: %s\n", medium, veeprom::device_path);
     for (int f = 0; f < fields; ++f) {
         printf(json ? ",\"%s\":\"" : "%s: ", field_info[f].name);
@@ -222,7 +222,7 @@ int run(int argc, char **argv)
         return store_fails("open");
     const int status = [&] {
         // Ranges are checked before any transfer, so a refused one stores nothing.
-        const int window = veeprom::bootmode == veeprom::medium_volume ? veeprom::block_size : veeprom::sector_size;
+        const int window = veeprom::medium_of(veeprom::bootmode) == veeprom::Medium::volume ? veeprom::block_size : veeprom::sector_size;
         if (uint64_t{offset} + length > static_cast<uint64_t>(window))
             return fail(misuse, "range %u+%u is outside the %d-byte window", offset, length, window);
         // One read gives every field (show, get, and the scheme that decides

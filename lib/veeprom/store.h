@@ -1,0 +1,58 @@
+// What the library's two halves share: discovery (discovery.cpp) and the
+// windowed transfers (veeprom.cpp).  Internal to the library.
+#ifndef VEEPROM_STORE_H
+#define VEEPROM_STORE_H
+
+#include "board.h"
+
+#include <cerrno>
+#include <pthread.h>
+
+namespace veeprom {
+
+// The medium a probe names: 1 the UBI volume, 5 raw flash, anything else the
+// eMMC partition (0, and probe_failed when a probe file gave nothing).
+enum class Medium { block, volume, raw };
+inline constexpr int probe_failed = -5;
+constexpr Medium medium_of(int mode) { return mode == 1 ? Medium::volume : mode == 5 ? Medium::raw : Medium::block; }
+
+inline constexpr int busy_wait_ms = 5000;
+inline constexpr int busy_poll_ms = 10;
+
+// Another run holds the store only for moments, so what it holds is waited
+// for, busy_wait_ms at most, retrying every busy_poll_ms; after that the call
+// fails as any other failure does.  `busy` is the errno that means "held".
+template <class Call> int waiting(int busy, Call call)
+{
+    for (int waited = 0;; waited += busy_poll_ms) {
+        int r = call();
+        if (r >= 0 || errno != busy || waited >= busy_wait_ms)
+            return r;
+        board::nap(busy_poll_ms);
+    }
+}
+
+// UBI admits one writer to a volume at a time and refuses a change while
+// anyone else has the volume open (EBUSY).
+template <class Call> int unless_busy(Call call) { return waiting(EBUSY, call); }
+
+// Calls from different threads take turns: the store's state and its one
+// block buffer are process-wide.  Every public function holds a Turn for its
+// whole run; the functions below are those calls without it, for the
+// library's own use.  Uncontended, the C library's mutex makes no system call.
+extern pthread_mutex_t store_mutex;
+
+struct Turn {
+    Turn() { pthread_mutex_lock(&store_mutex); }
+    ~Turn() { pthread_mutex_unlock(&store_mutex); }
+    Turn(const Turn &) = delete;
+    Turn &operator=(const Turn &) = delete;
+};
+
+int boot_mode();                                      // get_boot_mode
+int lookup_partition(const char *name, bool &whole);  // get_mtdnum_partname, telling also whether a miss is certain
+int init();                                           // veeprom_init
+
+} // namespace veeprom
+
+#endif

@@ -1,0 +1,40 @@
+// The simulated board's seam, linked into dev builds in place of the board's
+// (lib/veeprom/board.cpp): fixed paths under $VEEPROM_ROOT, kernel requests
+// on image files stood in for, and counted faults and cuts.  What its two
+// files share.
+#ifndef SIM_SEAM_H
+#define SIM_SEAM_H
+
+#include <climits>
+#include <cstddef>
+#include <cstdio>
+
+namespace board {
+
+// Forgets the cached root, call counter and any change under way: a process
+// that uses one board after another (tests, fuzzers).
+void sim_reset();
+
+namespace sim {
+
+// The board's root, or nullptr for the exact board paths.
+const char *root();
+// Whether a switch file exists under the root ("/fail/MEMERASE").
+bool has(const char *rel);
+// The path to use for a fixed absolute one: under the root when it is set;
+// nullptr (ENAMETOOLONG) when it does not fit.
+const char *resolve(const char *fixed, char (&out)[PATH_MAX]);
+
+// A kernel request on an image file: what the MTD or UBI driver would do.
+int stand_in(int fd, unsigned long request, void *arg);
+// A write on the descriptor of an atomic change under way is taken by it:
+// true, with the write's result.
+bool changing(int fd, const void *buf, size_t n, ssize_t &result);
+// The change under way on fd, if any, is dropped (a failed write, a close).
+void abandon(int fd);
+void forget_change();
+
+} // namespace sim
+} // namespace board
+
+#endif
