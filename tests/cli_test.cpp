@@ -62,7 +62,7 @@ std::string dumped()
 std::string usage_error(const std::string &line) { return "veeprom: usage: veeprom " + line + "\n"; }
 std::string cannot(const std::string &field, const std::string &value)
 {
-    return "veeprom: " + field + " cannot be '" + value + "' (see veeprom --help)\n";
+    return "veeprom: " + field + " cannot be '" + value + "'\n";
 }
 
 const Row rows[] = {

@@ -9,7 +9,6 @@
 #include "store.h"
 #include "veeprom.h"
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -51,19 +50,11 @@ void usage()
           stdout);
 }
 
-// One line on stderr; the status to exit with.
-__attribute__((format(printf, 2, 3))) int fail(int status, const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    fputs("veeprom: ", stderr);
-    vfprintf(stderr, format, args);
-    fputs("\n", stderr);
-    va_end(args);
-    return status;
-}
+// One line on stderr; the status to exit with.  A macro, not a function:
+// each message is one literal format, and no variable argument list is kept.
+#define FAIL(status, format, ...) (fprintf(stderr, "veeprom: " format "\n" __VA_OPT__(, ) __VA_ARGS__), (status))
 
-int store_fails(const char *what) { return fail(store_failed, "cannot %s the store", what); }
+int store_fails(const char *what) { return FAIL(store_failed, "cannot %s the store", what); }
 
 // The index of `name` in a table of names, or n when it is not there.
 template <class Table, size_t n> int find(const Table (&table)[n], const char *name)
@@ -161,6 +152,56 @@ bool number(const char *text, uint32_t &value)
     return *end == '\0' && end != digits && v <= long{UINT32_MAX};
 }
 
+// The command, with the store open.
+int act(int c, bool json, int f, uint32_t offset, uint32_t length, const unsigned char *data)
+{
+    // Ranges are checked before any transfer, so a refused one stores nothing.
+    const int window = veeprom::medium_of(veeprom::bootmode) == veeprom::Medium::volume ? veeprom::block_size : veeprom::sector_size;
+    if (uint64_t{offset} + length > static_cast<uint64_t>(window))
+        return FAIL(misuse, "range %u+%u is outside the %d-byte window", offset, length, window);
+    // One read gives every field (show, get, and the scheme that decides
+    // whether recovery may be set), or the range asked for.
+    constexpr int from = layout::boot_word.at;
+    unsigned char bytes[veeprom::block_size] = {};
+    // Recovery is the one boot word that begins with r (asserted below).
+    const bool recovery = c == set && f == bootcause && data[0] == layout::recovery_word[0];
+    if ((c == show || c == get || c == read || recovery) &&
+        veeprom_read(c == read ? static_cast<int>(offset) : from, reinterpret_cast<char *>(bytes),
+                     c == read ? static_cast<int>(length) : layout::scheme.end() - from) < 0)
+        return store_fails("read");
+    if (c == show)
+        show_fields(json, bytes);
+    if (c == get) {
+        put_value(f, bytes + offset - from, false);
+        puts("");
+    }
+    if (c == read) {
+        for (uint32_t i = 0; i < length; ++i)
+            printf("%02x", bytes[i]);
+        puts("");
+    }
+    if (c == show || c == get || c == read)
+        return done;
+    if (recovery && strcmp(reinterpret_cast<char *>(bytes + layout::scheme.at - from), layout::ab_marker) == 0)
+        return FAIL(misuse, "recovery is refused on an AB model");
+    if (c == set || c == write)
+        return veeprom_write(static_cast<int>(offset), reinterpret_cast<const char *>(data), static_cast<int>(length)) < 0
+                   ? store_fails("write")
+                   : done;
+    if (c == dump)
+        return veeprom_dump() < 0 ? store_fails("read") : done;
+    return (c == clear ? veeprom_clear(static_cast<int>(offset), static_cast<int>(length)) : veeprom_format()) < 0
+               ? store_fails("clear")
+               : done;
+}
+
+static_assert([] {
+    int r = 0;
+    for (const auto &word : layout::boot_words)
+        r += word[0] == layout::recovery_word[0];
+    return r == 1;
+}());
+
 // ---- the command line ---------------------------------------------------
 
 int run(int argc, char **argv)
@@ -181,11 +222,11 @@ int run(int argc, char **argv)
     const bool flag = strcmp(name, "--json") == 0; // veeprom --json: show is implied
     const int c = flag ? show : find(syntax, name);
     if (c == commands)
-        return fail(misuse, "unknown command '%s'", name);
+        return FAIL(misuse, "unknown command '%s'", name);
     // As many arguments as the usage line names; show takes --json only.
     const bool json = flag || (c == show && n == 1 && strcmp(arg[0], "--json") == 0);
     if (n != syntax[c].count + (json && !flag))
-        return fail(misuse, "usage: veeprom %s%s", syntax[c].name, syntax[c].args);
+        return FAIL(misuse, "usage: veeprom %s%s", syntax[c].name, syntax[c].args);
 
     int f = 0;
     uint32_t offset = 0;
@@ -194,16 +235,16 @@ int run(int argc, char **argv)
     if (c == get || c == set) {
         f = find(field_info, arg[0]);
         if (f == fields)
-            return fail(misuse, "unknown field '%s'", arg[0]);
+            return FAIL(misuse, "unknown field '%s'", arg[0]);
         if (c == set && !encode(f, arg[1], data))
-            return fail(misuse, "%s cannot be '%s' (see veeprom --help)", arg[0], arg[1]);
+            return FAIL(misuse, "%s cannot be '%s'", arg[0], arg[1]);
         offset = field_info[f].at;
         length = field_info[f].len;
     }
     if (c == read || c == write || c == clear) {
         const char *bad = !number(arg[0], offset) ? arg[0] : c != write && !number(arg[1], length) ? arg[1] : nullptr;
         if (bad != nullptr)
-            return fail(misuse, "'%s' is not a 32-bit decimal or 0x-hex number", bad);
+            return FAIL(misuse, "'%s' is not a 32-bit decimal or 0x-hex number", bad);
     }
     if (c == write) {
         // Pairs of hex digits, at least one.  The library's text check
@@ -212,7 +253,7 @@ int run(int argc, char **argv)
         const char *hex = arg[1];
         const size_t len = strlen(hex);
         if (parameter_check(hex, static_cast<int64_t>(len)) != 0 || len == 0 || len % 2 != 0 || *past_digits(hex, 16) != '\0')
-            return fail(misuse, "write takes pairs of hex digits, not '%s'", hex);
+            return FAIL(misuse, "write takes pairs of hex digits, not '%s'", hex);
         length = static_cast<uint32_t>(len / 2);
         for (size_t i = 0; i < length && i < sizeof data; ++i)
             data[i] = static_cast<unsigned char>(hex_digit(hex[2 * i]) << 4 | hex_digit(hex[2 * i + 1]));
@@ -220,45 +261,7 @@ int run(int argc, char **argv)
 
     if (veeprom_init() < 0)
         return store_fails("open");
-    const int status = [&] {
-        // Ranges are checked before any transfer, so a refused one stores nothing.
-        const int window = veeprom::medium_of(veeprom::bootmode) == veeprom::Medium::volume ? veeprom::block_size : veeprom::sector_size;
-        if (uint64_t{offset} + length > static_cast<uint64_t>(window))
-            return fail(misuse, "range %u+%u is outside the %d-byte window", offset, length, window);
-        // One read gives every field (show, get, and the scheme that decides
-        // whether recovery may be set), or the range asked for.
-        constexpr int from = layout::boot_word.at;
-        unsigned char bytes[veeprom::block_size] = {};
-        const bool recovery = c == set && f == bootcause && memcmp(data, layout::recovery_word, layout::boot_word.len) == 0;
-        if ((c == show || c == get || c == read || recovery) &&
-            veeprom_read(c == read ? static_cast<int>(offset) : from, reinterpret_cast<char *>(bytes),
-                         c == read ? static_cast<int>(length) : layout::scheme.end() - from) < 0)
-            return store_fails("read");
-        if (c == show)
-            show_fields(json, bytes);
-        if (c == get) {
-            put_value(f, bytes + offset - from, false);
-            puts("");
-        }
-        if (c == read) {
-            for (uint32_t i = 0; i < length; ++i)
-                printf("%02x", bytes[i]);
-            puts("");
-        }
-        if (c == show || c == get || c == read)
-            return done;
-        if (recovery && strcmp(reinterpret_cast<char *>(bytes + layout::scheme.at - from), layout::ab_marker) == 0)
-            return fail(misuse, "recovery is refused on an AB model");
-        if (c == set || c == write)
-            return veeprom_write(static_cast<int>(offset), reinterpret_cast<const char *>(data), static_cast<int>(length)) < 0
-                       ? store_fails("write")
-                       : done;
-        if (c == dump)
-            return veeprom_dump() < 0 ? store_fails("read") : done;
-        return (c == clear ? veeprom_clear(static_cast<int>(offset), static_cast<int>(length)) : veeprom_format()) < 0
-                   ? store_fails("clear")
-                   : done;
-    }();
+    const int status = act(c, json, f, offset, length, data);
     veeprom_exit();
     return status;
 }
@@ -271,6 +274,6 @@ int main(int argc, char **argv)
 {
     const int status = run(argc, argv);
     if (fflush(stdout) != 0 || ferror(stdout))
-        return fail(store_failed, "cannot write the output");
+        return FAIL(store_failed, "cannot write the output");
     return status;
 }
