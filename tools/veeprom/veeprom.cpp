@@ -52,9 +52,10 @@ void usage()
 
 // One line on stderr; the status to exit with.  A macro, not a function:
 // each message is one literal format, and no variable argument list is kept.
-#define FAIL(status, format, ...) (fprintf(stderr, "veeprom: " format "\n" __VA_OPT__(, ) __VA_ARGS__), (status))
+// Each format is a literal that ends its line.
+#define FAIL(status, ...) (fprintf(stderr, "veeprom: " __VA_ARGS__), (status))
 
-int store_fails(const char *what) { return FAIL(store_failed, "cannot %s the store", what); }
+int store_fails(const char *what) { return FAIL(store_failed, "cannot %s the store\n", what); }
 
 // The index of `name` in a table of names, or n when it is not there.
 template <class Table, size_t n> int find(const Table (&table)[n], const char *name)
@@ -145,7 +146,7 @@ const char *past_digits(const char *c, int base)
 bool number(const char *text, uint32_t &value)
 {
     const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char *digits = text + 2 * hex;
+    const char *digits = hex ? text + 2 : text;
     const char *end = past_digits(digits, hex ? 16 : 10);
     const long v = strtol(digits, nullptr, hex ? 16 : 10); // LONG_MAX when too long
     value = static_cast<uint32_t>(v);
@@ -158,7 +159,7 @@ int act(int c, bool json, int f, uint32_t offset, uint32_t length, const unsigne
     // Ranges are checked before any transfer, so a refused one stores nothing.
     const int window = veeprom::medium_of(veeprom::bootmode) == veeprom::Medium::volume ? veeprom::block_size : veeprom::sector_size;
     if (uint64_t{offset} + length > static_cast<uint64_t>(window))
-        return FAIL(misuse, "range %u+%u is outside the %d-byte window", offset, length, window);
+        return FAIL(misuse, "range %u+%u is outside the %d-byte window\n", offset, length, window);
     // One read gives every field (show, get, and the scheme that decides
     // whether recovery may be set), or the range asked for.
     constexpr int from = layout::boot_word.at;
@@ -183,7 +184,7 @@ int act(int c, bool json, int f, uint32_t offset, uint32_t length, const unsigne
     if (c == show || c == get || c == read)
         return done;
     if (recovery && strcmp(reinterpret_cast<char *>(bytes + layout::scheme.at - from), layout::ab_marker) == 0)
-        return FAIL(misuse, "recovery is refused on an AB model");
+        return FAIL(misuse, "recovery is refused on an AB model\n");
     if (c == set || c == write)
         return veeprom_write(static_cast<int>(offset), reinterpret_cast<const char *>(data), static_cast<int>(length)) < 0
                    ? store_fails("write")
@@ -222,11 +223,11 @@ int run(int argc, char **argv)
     const bool flag = strcmp(name, "--json") == 0; // veeprom --json: show is implied
     const int c = flag ? show : find(syntax, name);
     if (c == commands)
-        return FAIL(misuse, "unknown command '%s'", name);
+        return FAIL(misuse, "unknown command '%s'\n", name);
     // As many arguments as the usage line names; show takes --json only.
     const bool json = flag || (c == show && n == 1 && strcmp(arg[0], "--json") == 0);
     if (n != syntax[c].count + (json && !flag))
-        return FAIL(misuse, "usage: veeprom %s%s", syntax[c].name, syntax[c].args);
+        return FAIL(misuse, "usage: veeprom %s%s\n", syntax[c].name, syntax[c].args);
 
     int f = 0;
     uint32_t offset = 0;
@@ -235,16 +236,16 @@ int run(int argc, char **argv)
     if (c == get || c == set) {
         f = find(field_info, arg[0]);
         if (f == fields)
-            return FAIL(misuse, "unknown field '%s'", arg[0]);
+            return FAIL(misuse, "unknown field '%s'\n", arg[0]);
         if (c == set && !encode(f, arg[1], data))
-            return FAIL(misuse, "%s cannot be '%s'", arg[0], arg[1]);
+            return FAIL(misuse, "%s cannot be '%s'\n", arg[0], arg[1]);
         offset = field_info[f].at;
         length = field_info[f].len;
     }
     if (c == read || c == write || c == clear) {
         const char *bad = !number(arg[0], offset) ? arg[0] : c != write && !number(arg[1], length) ? arg[1] : nullptr;
         if (bad != nullptr)
-            return FAIL(misuse, "'%s' is not a 32-bit decimal or 0x-hex number", bad);
+            return FAIL(misuse, "'%s' is not a 32-bit decimal or 0x-hex number\n", bad);
     }
     if (c == write) {
         // Pairs of hex digits, at least one.  The library's text check
@@ -253,7 +254,7 @@ int run(int argc, char **argv)
         const char *hex = arg[1];
         const size_t len = strlen(hex);
         if (parameter_check(hex, static_cast<int64_t>(len)) != 0 || len == 0 || len % 2 != 0 || *past_digits(hex, 16) != '\0')
-            return FAIL(misuse, "write takes pairs of hex digits, not '%s'", hex);
+            return FAIL(misuse, "write takes pairs of hex digits, not '%s'\n", hex);
         length = static_cast<uint32_t>(len / 2);
         for (size_t i = 0; i < length && i < sizeof data; ++i)
             data[i] = static_cast<unsigned char>(hex_digit(hex[2 * i]) << 4 | hex_digit(hex[2 * i + 1]));
@@ -274,6 +275,6 @@ int main(int argc, char **argv)
 {
     const int status = run(argc, argv);
     if (fflush(stdout) != 0 || ferror(stdout))
-        return FAIL(store_failed, "cannot write the output");
+        return FAIL(store_failed, "cannot write the output\n");
     return status;
 }
