@@ -20,17 +20,51 @@ constexpr const char *missing = "\x01";                      // address file mus
 
 struct Row {
     const char *tool;
-    std::vector<std::string> args;
-    std::string out;
-    int status;
+    std::vector<std::string> args = {};
+    std::string out = "";
+    int status = 0;
     size_t at = 0;          // where the store must have changed
     std::string now = "";   // ...to these bytes; empty: unchanged
     const char *ip = "stale"; // address file afterwards
     std::string scheme = "";  // put at offset 29 first
     const char *redirect = ""; // run through the shell with this, e.g. a standard descriptor closed
+    std::string err = "";     // standard error
+    int window = 0;           // only on media with a window this size; 0: all
+    bool erases = true;       // a change on raw flash erases first (a clear does not)
 };
 
 std::string word(const char *w) { return std::string(w) + std::string(8 - strlen(w), '\0'); }
+
+// veeprom's output names the medium and device: <medium> and <device> stand
+// for the board's.
+const std::string shown = "medium: <medium>\ndevice: <device>\nbootcause: system\naddress: 192.168.1.10\nscheme: \n";
+const std::string json = R"({"medium":"<medium>","device":"<device>","bootcause":"system","address":"192.168.1.10","scheme":""})"
+                         "\n";
+const std::string help = "usage: veeprom show [--json]\n       veeprom get FIELD\n       veeprom set FIELD VALUE\n"
+                         "       veeprom dump\n       veeprom read OFFSET LENGTH\n       veeprom write OFFSET HEX\n"
+                         "       veeprom clear OFFSET LENGTH\n       veeprom format\n       veeprom --help | --version\n"
+                         "FIELD VALUE: bootcause normal|recovery|uboot|boot|system|all, address IPv4|none,\n"
+                         "scheme AB|none.  OFFSET, LENGTH: decimal or 0x-hex.\n";
+
+// The library's dump of bytes 0-255 of the store as the rows start it.
+std::string dumped()
+{
+    std::string w(256, '\0');
+    w.replace(9, stored.size(), stored);
+    std::string text = "veeprom:\n";
+    for (size_t i = 0; i < w.size(); ++i) {
+        char hex[4];
+        snprintf(hex, sizeof hex, "%02x ", static_cast<unsigned char>(w[i]));
+        text += hex + std::string(i % 16 == 15 ? "\n" : "");
+    }
+    return text;
+}
+
+std::string usage_error(const std::string &line) { return "veeprom: usage: veeprom " + line + "\n"; }
+std::string cannot(const std::string &field, const std::string &value)
+{
+    return "veeprom: " + field + " cannot be '" + value + "'\n";
+}
 
 const Row rows[] = {
     {BOOTCAUSE, {}, "system\n", 0},
@@ -64,6 +98,84 @@ const Row rows[] = {
     {NETADDR, {"G"}, "", 255},
     {NETADDR, {"x"}, "", 255},
     {NETADDR, {"c"}, "", 0, 17, std::string(4, '\0')},
+    // veeprom: show and get
+    {VEEPROM, {}, shown, 0},
+    {VEEPROM, {"show"}, shown, 0},
+    {VEEPROM, {"show", "--json"}, json, 0},
+    {VEEPROM, {"--json"}, json, 0},
+    {VEEPROM, {"get", "bootcause"}, "system\n", 0},
+    {VEEPROM, {"get", "address"}, "192.168.1.10\n", 0},
+    {VEEPROM, {"get", "scheme"}, "\n", 0},
+    {VEEPROM, {"get", "scheme"}, "AB\n", 0, 0, "", "stale", "AB\0"_b},
+    {VEEPROM, {"get", "scheme"}, "ABCDEFGH\n", 0, 0, "", "stale", "ABCDEFGHI"}, // 8 bytes, no terminator
+    {VEEPROM, {"get", "scheme"}, "\"\\x5c\\x01\\xffz\n", 0, 0, "", "stale", "\"\\\x01\xffz\0"_b},
+    {VEEPROM, {"show", "--json"}, json.substr(0, json.size() - 4) + R"("\"\\x5c\\x01\\xffz"})" "\n", 0, 0, "", "stale",
+     "\"\\\x01\xffz\0"_b},
+    {.tool = VEEPROM, .args = {"get", "Address"}, .status = 2, .err = "veeprom: unknown field 'Address'\n"},
+    {.tool = VEEPROM, .args = {"get"}, .status = 2, .err = usage_error("get FIELD")},
+    {.tool = VEEPROM, .args = {"show", "x"}, .status = 2, .err = usage_error("show [--json]")},
+    {.tool = VEEPROM, .args = {"--json", "--json"}, .status = 2, .err = usage_error("show [--json]")},
+    // set
+    {VEEPROM, {"set", "bootcause", "boot"}, "", 0, 9, word("boot")},
+    {VEEPROM, {"set", "bootcause", "recovery"}, "", 0, 9, "recovery"},
+    {VEEPROM, {"set", "bootcause", "recovery"}, "", 0, 9, "recovery", "stale", "ABC"},
+    {VEEPROM, {"set", "bootcause", "all"}, "", 0, 9, word("all"), "stale", "AB\0"_b},
+    {.tool = VEEPROM, .args = {"set", "bootcause", "recovery"}, .status = 2, .scheme = "AB\0"_b,
+     .err = "veeprom: recovery is refused on an AB model\n"},
+    {.tool = VEEPROM, .args = {"set", "bootcause", "Normal"}, .status = 2, .err = cannot("bootcause", "Normal")},
+    {.tool = VEEPROM, .args = {"set", "bootcause", "h"}, .status = 2, .err = cannot("bootcause", "h")},
+    {VEEPROM, {"set", "address", "10.0.0.1"}, "", 0, 17, "\x0a\x00\x00\x01"_b},
+    {VEEPROM, {"set", "address", "..10..1."}, "", 0, 17, "\x0a\x01\0\0"_b},
+    {VEEPROM, {"set", "address", "none"}, "", 0, 17, std::string(4, '\0')},
+    {.tool = VEEPROM, .args = {"set", "address", "0.1.2.3"}, .status = 2,
+     .err = cannot("address", "0.1.2.3")},
+    {.tool = VEEPROM, .args = {"set", "address", "300.1.1.1"}, .status = 2,
+     .err = cannot("address", "300.1.1.1")},
+    {.tool = VEEPROM, .args = {"set", "address", "1.2.3.4.5"}, .status = 2,
+     .err = cannot("address", "1.2.3.4.5")},
+    {.tool = VEEPROM, .args = {"set", "address", ""}, .status = 2, .err = cannot("address", "")},
+    {VEEPROM, {"set", "scheme", "AB"}, "", 0, 29, "AB\0\0\0\0\0\0"_b},
+    {VEEPROM, {"set", "scheme", "none"}, "", 0, 29, std::string(8, '\0'), "stale", "AB\0"_b},
+    {.tool = VEEPROM, .args = {"set", "scheme", "ab"}, .status = 2, .err = cannot("scheme", "ab")},
+    {.tool = VEEPROM, .args = {"set", "scheme"}, .status = 2, .err = usage_error("set FIELD VALUE")},
+    {.tool = VEEPROM, .args = {"set", "scheme", "AB", "x"}, .status = 2, .err = usage_error("set FIELD VALUE")},
+    // the library's maintenance operations, within the window (2048 bytes on
+    // the UBI volume, 512 on raw flash and eMMC)
+    {VEEPROM, {"dump"}, dumped(), 0},
+    {.tool = VEEPROM, .args = {"dump", "x"}, .status = 2, .err = usage_error("dump")},
+    {VEEPROM, {"read", "9", "12"}, "73797374656d0000c0a8010a\n", 0},
+    {VEEPROM, {"read", "0x9", "0XC"}, "73797374656d0000c0a8010a\n", 0},
+    {VEEPROM, {"read", "508", "4"}, "00000000\n", 0},
+    {VEEPROM, {"read", "0", "0"}, "\n", 0},
+    {.tool = VEEPROM, .args = {"read", "0x7fc", "4"}, .out = "00000000\n", .window = 2048},
+    {.tool = VEEPROM, .args = {"read", "0x7fc", "4"}, .status = 2, .err = "veeprom: range 2044+4 is outside the 512-byte window\n", .window = 512},
+    {.tool = VEEPROM, .args = {"read", "0", "2049"}, .status = 2, .err = "veeprom: range 0+2049 is outside the 2048-byte window\n", .window = 2048},
+    {.tool = VEEPROM, .args = {"read", "4294967295", "2"}, .status = 2, .err = "veeprom: range 4294967295+2 is outside the 512-byte window\n", .window = 512},
+    {.tool = VEEPROM, .args = {"read", "4294967296", "1"}, .status = 2, .err = "veeprom: '4294967296' is not a 32-bit decimal or 0x-hex number\n"},
+    {.tool = VEEPROM, .args = {"read", "1", "-1"}, .status = 2, .err = "veeprom: '-1' is not a 32-bit decimal or 0x-hex number\n"},
+    {.tool = VEEPROM, .args = {"read", "0x", "1"}, .status = 2, .err = "veeprom: '0x' is not a 32-bit decimal or 0x-hex number\n"},
+    {.tool = VEEPROM, .args = {"read", "0x0x1", "1"}, .status = 2, .err = "veeprom: '0x0x1' is not a 32-bit decimal or 0x-hex number\n"},
+    {.tool = VEEPROM, .args = {"read", " 1", "1"}, .status = 2, .err = "veeprom: ' 1' is not a 32-bit decimal or 0x-hex number\n"},
+    {.tool = VEEPROM, .args = {"read", "9"}, .status = 2, .err = usage_error("read OFFSET LENGTH")},
+    {VEEPROM, {"write", "9", "626f6f74"}, "", 0, 9, "boot"},
+    {VEEPROM, {"write", "0x1fe", "0a0B"}, "", 0, 510, "\x0a\x0b"},
+    {.tool = VEEPROM, .args = {"write", "511", "0a0b"}, .at = 511, .now = "\x0a\x0b", .window = 2048},
+    {.tool = VEEPROM, .args = {"write", "511", "0a0b"}, .status = 2, .err = "veeprom: range 511+2 is outside the 512-byte window\n", .window = 512},
+    {.tool = VEEPROM, .args = {"write", "0", "12G4"}, .status = 2, .err = "veeprom: write takes pairs of hex digits, not '12G4'\n"},
+    {.tool = VEEPROM, .args = {"write", "0", "12:4"}, .status = 2, .err = "veeprom: write takes pairs of hex digits, not '12:4'\n"},
+    {.tool = VEEPROM, .args = {"write", "0", "1g"}, .status = 2, .err = "veeprom: write takes pairs of hex digits, not '1g'\n"},
+    {.tool = VEEPROM, .args = {"write", "0", "123"}, .status = 2, .err = "veeprom: write takes pairs of hex digits, not '123'\n"},
+    {.tool = VEEPROM, .args = {"write", "0", ""}, .status = 2, .err = "veeprom: write takes pairs of hex digits, not ''\n"},
+    {.tool = VEEPROM, .args = {"write", "z", "00"}, .status = 2, .err = "veeprom: 'z' is not a 32-bit decimal or 0x-hex number\n"},
+    {.tool = VEEPROM, .args = {"clear", "9", "8"}, .at = 9, .now = std::string(8, '\0'), .erases = false},
+    {.tool = VEEPROM, .args = {"clear", "500", "20"}, .at = 500, .now = std::string(20, '\0'), .window = 2048, .erases = false},
+    {.tool = VEEPROM, .args = {"clear", "500", "20"}, .status = 2, .err = "veeprom: range 500+20 is outside the 512-byte window\n", .window = 512},
+    {.tool = VEEPROM, .args = {"format"}, .at = 0, .now = std::string(256, '\0'), .erases = false},
+    {.tool = VEEPROM, .args = {"format", "now"}, .status = 2, .err = usage_error("format")},
+    {VEEPROM, {"--help"}, help, 0},
+    {VEEPROM, {"--version"}, "veeprom " VERSION "\n", 0},
+    {.tool = VEEPROM, .args = {"nope"}, .status = 2, .err = "veeprom: unknown command 'nope'\n"},
+    {.tool = VEEPROM, .args = {"-h"}, .status = 2, .err = "veeprom: unknown command '-h'\n"},
     // A closed standard descriptor: no message may land in the store.
     {BOOTCAUSE, {"Normal"}, "", 255, 0, "", "stale", "", ">&-"},
     {BOOTCAUSE, {"recovery"}, "", 255, 0, "", "stale", "AB\0"_b, ">&-"},
@@ -72,6 +184,16 @@ const Row rows[] = {
     {NETADDR, {"s", "0.1.2.3"}, "", 255, 0, "", "stale", "", ">&-"},
     {NETADDR, {"g"}, "192.168.1.10\n", 0, 0, "", "192.168.1.10", "", "<&-"},
 };
+
+// The board's medium and device in place of <medium> and <device>.
+std::string on(const sim::Board &b, Medium m, std::string text)
+{
+    for (const auto &[name, value] : {std::pair<std::string, std::string>{"<medium>", m == Medium::ubi ? "ubi" : m == Medium::mtd ? "mtd" : "emmc"},
+                                      {"<device>", "/" + b.store}})
+        for (size_t at; (at = text.find(name)) != std::string::npos;)
+            text.replace(at, name.size(), value);
+    return text;
+}
 
 } // namespace
 
@@ -93,7 +215,10 @@ INSTANTIATE_TEST_SUITE_P(Medium, Tools, testing::ValuesIn(sim::media),
 TEST_P(Tools, Commands)
 {
     const std::string initial = b.image();
+    const int window = GetParam() == Medium::ubi ? 2048 : 512;
     for (const Row &r : rows) {
+        if (r.window != 0 && r.window != window)
+            continue;
         std::string trace = r.tool;
         for (const auto &a : r.args)
             trace += " [" + a.substr(0, 20) + "]";
@@ -108,15 +233,16 @@ TEST_P(Tools, Commands)
         for (const auto &a : r.args)
             line += " '" + a + "'";
         Outcome got = *r.redirect != '\0' ? run("/bin/sh", {"-c", line + " " + r.redirect}, b.root) : run(r.tool, r.args, b.root);
-        EXPECT_EQ(got.out, r.out);
-        EXPECT_EQ(got.err, "");
+        EXPECT_EQ(got.out, on(b, GetParam(), r.out));
+        EXPECT_EQ(got.err, r.err);
         EXPECT_EQ(got.status, r.status);
         std::string after = before;
         after.replace(r.at, r.now.size(), r.now);
-        if (GetParam() == Medium::mtd && !r.now.empty())
+        const bool erased = !r.now.empty() && (r.erases || GetParam() != Medium::mtd);
+        if (GetParam() == Medium::mtd && erased)
             std::fill(after.begin() + 2048, after.end(), '\xFF');
         EXPECT_TRUE(same(b.image(), after));
-        EXPECT_EQ(b.requests(), r.now.empty() ? "" : write_request(GetParam()));
+        EXPECT_EQ(b.requests(), erased ? write_request(GetParam()) : "");
         EXPECT_EQ(b.has("tmp/ip_ip") ? b.get("tmp/ip_ip") : missing, r.ip);
     }
 }
@@ -151,7 +277,7 @@ TEST_P(Tools, AddressFile)
     EXPECT_EQ(b.get("tmp/ip_ip"), "10.0.0.2");
 }
 
-// Every refusal and failure: the message, 255, and the store untouched.
+// Every refusal and failure: the message, the status, and the store untouched.
 TEST_P(Tools, Failures)
 {
     const std::string fault = GetParam() == Medium::ubi ? "fail/UBI_IOCEBCH" : "fail/MEMERASE";
@@ -159,15 +285,23 @@ TEST_P(Tools, Failures)
         const char *tool;
         std::vector<std::string> args;
         std::string out;
+        int status = 255;
+        std::string err = "";
     } const writes[] = {{BOOTCAUSE, {"boot"}, "veeprom_write ret = -1\n"},
                   {NETADDR, {"s", "1.2.3.4"}, "veeprom_write ret = -1\n"},
-                  {NETADDR, {"c"}, "clear ip_ip failed.\n"}};
+                  {NETADDR, {"c"}, "clear ip_ip failed.\n"},
+                  {VEEPROM, {"set", "scheme", "AB"}, "", 1, "veeprom: cannot write the store\n"},
+                  {VEEPROM, {"write", "9", "00"}, "", 1, "veeprom: cannot write the store\n"},
+                  {VEEPROM, {"clear", "9", "8"}, "", 1, "veeprom: cannot clear the store\n"},
+                  {VEEPROM, {"format"}, "", 1, "veeprom: cannot clear the store\n"}};
     const std::string before = b.image();
     for (const Row &r : writes) {
-        SCOPED_TRACE(r.out);
-        // The write fails at the medium's kernel request, or (eMMC) on a store
-        // that takes no bytes.
-        if (GetParam() == Medium::emmc) {
+        SCOPED_TRACE(r.out + r.err);
+        // The write fails at the medium's kernel request, or (eMMC, and
+        // veeprom's clears, which make no erase request on raw flash) on a
+        // store that takes no bytes.
+        const bool full = GetParam() == Medium::emmc || r.tool == std::string(VEEPROM);
+        if (full) {
             remove(b.path(b.store).c_str());
             symlink("/dev/full", b.path(b.store).c_str());
         } else {
@@ -175,30 +309,40 @@ TEST_P(Tools, Failures)
         }
         Outcome got = run(r.tool, r.args, b.root);
         EXPECT_EQ(got.out, r.out);
-        EXPECT_EQ(got.status, 255);
-        remove(b.path(GetParam() == Medium::emmc ? b.store : fault).c_str());
+        EXPECT_EQ(got.err, r.err);
+        EXPECT_EQ(got.status, r.status);
+        remove(b.path(full ? b.store : fault).c_str());
         b.put(b.store, before);
         EXPECT_TRUE(same(b.image(), before));
     }
     // Output that cannot be written is a failure too, however stdout is
     // buffered (stdbuf preloads a library: let the sanitizer build take it).
-    for (const std::string cmd : {BOOTCAUSE, NETADDR " g"}) {
+    for (const auto &[cmd, status] : {std::pair{BOOTCAUSE, 255}, std::pair{NETADDR " g", 255}, std::pair{VEEPROM " show", 1}}) {
         for (const std::string buffering : {"", "stdbuf -oL ", "stdbuf -o0 "}) {
             std::string line = "ASAN_OPTIONS=verify_asan_link_order=0 exec ";
             line += buffering;
             line += cmd;
             EXPECT_EQ(run("/bin/sh", {"-c", line + " >/dev/null"}, b.root).status, 0) << line;
-            EXPECT_EQ(run("/bin/sh", {"-c", line + " >/dev/full"}, b.root).status, 255) << line;
+            EXPECT_EQ(run("/bin/sh", {"-c", line + " >/dev/full"}, b.root).status, status) << line;
         }
     }
-    // A store that cannot be opened.
+    // A store that cannot be opened; a usage error is found before the store.
     remove(b.path(b.store).c_str());
     mkdir(b.path(b.store).c_str(), 0755);
     b.put("tmp/ip_ip", "stale");
-    for (const auto &[tool, arg] : {std::pair{BOOTCAUSE, "h"}, std::pair{NETADDR, "g"}}) {
-        Outcome got = run(tool, {arg}, b.root);
-        EXPECT_EQ(got.out, "veeprom_init error\n");
-        EXPECT_EQ(got.status, 255);
+    const struct {
+        const char *tool, *arg;
+        std::string out, err;
+        int status;
+    } unopened[] = {{BOOTCAUSE, "h", "veeprom_init error\n", "", 255},
+                    {NETADDR, "g", "veeprom_init error\n", "", 255},
+                    {VEEPROM, "show", "", "veeprom: cannot open the store\n", 1},
+                    {VEEPROM, "nope", "", "veeprom: unknown command 'nope'\n", 2}};
+    for (const auto &r : unopened) {
+        Outcome got = run(r.tool, {r.arg}, b.root);
+        EXPECT_EQ(got.out, r.out);
+        EXPECT_EQ(got.err, r.err);
+        EXPECT_EQ(got.status, r.status);
     }
     EXPECT_EQ(b.get("tmp/ip_ip"), "stale");
 }

@@ -62,6 +62,21 @@ medium() {
 	holds 9 "$(text all)00000000000a001401"
 }
 
+# ab MEDIUM DEVICE: veeprom marks the board an AB model, after which
+# drask_bootcause refuses recovery; veeprom show --json names the medium and
+# the device.
+ab() {
+	m=$1 d=$2
+	expect 0 "" veeprom set scheme none
+	holds 29 0000000000000000
+	expect 0 "" veeprom set scheme AB
+	holds 29 4142000000000000
+	expect 255 "Error: AB model not support recovery" drask_bootcause recovery
+	json=$(veeprom show --json 2>&1)
+	echo "$m: veeprom show --json: $json"
+	check "$m: veeprom show --json" 'case $json in "{\"medium\":\"$m\",\"device\":\"$d\","*",\"scheme\":\"AB\"}") ;; *) false ;; esac' "$json"
+}
+
 # hold rw|ro SECONDS: another program has the volume open meanwhile
 hold() {
 	rm -f /tmp/held
@@ -100,6 +115,7 @@ hold ro 30
 expect 255 "veeprom_write ret = -1" drask_bootcause all
 release
 holds 9 "$(text system)0000"
+ab ubi /dev/ubi10_0
 ubidetach -d 10
 
 medium mtd 5 /dev/mtd3
@@ -116,6 +132,7 @@ holds 9 "$(text boot)00000000" # NOR without the erase: "system" AND "boot"
 check "mtd: bytes 2048-65535 of the partition erased" \
 	'[ "$(dd if=/dev/mtd3 bs=2048 skip=1 count=31 2>/dev/null | tr -d "\377" | wc -c)" = 0 ]'
 check "mtd: env, boot, data and the store's second erase block untouched" '[ "$(sums)" = "$before" ]'
+ab mtd /dev/mtd3
 
 # ---- power cuts and first runs at once ----------------------------------------
 # The flash simulator's cut (emu/modules/norsim.c): cut_after=k tears the k-th
@@ -281,5 +298,6 @@ sed 's/^/  /' /tmp/cuts
 medium mmc 0 /dev/mmcblk0p3
 expect 0 system drask_bootcause system
 expect 0 "" drask_netaddr s 10.1.2.3
+ab emmc /dev/mmcblk0p3
 echo "card store: $(hex "$store" 0 2048)"
 [ $failed = 0 ]

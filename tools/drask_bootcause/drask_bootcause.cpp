@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // drask_bootcause: show the boot target word held in the store, or set it.
+#include "layout.h"
 #include "veeprom.h"
 
 #include <algorithm>
@@ -8,14 +9,6 @@
 #include <string_view>
 
 namespace {
-
-constexpr int word_at = 9;
-constexpr int scheme_at = 29;
-constexpr int field_len = 8;
-
-// Accepted words, in the order they are compared ("h" is help, not stored).
-// Held as text, not as pointers, so the table needs no relocation at start-up.
-constexpr char stored_words[][9] = {"normal", "recovery", "uboot", "boot", "system", "all"};
 
 void usage()
 {
@@ -28,19 +21,20 @@ void usage()
           stdout);
 }
 
-bool is_stored_word(std::string_view arg) { return std::ranges::find(stored_words, arg) != std::end(stored_words); }
+// "h" is help, compared before these and never stored.
+bool is_stored_word(std::string_view arg) { return std::ranges::find(layout::boot_words, arg) != std::end(layout::boot_words); }
 
 // AB models keep no recovery system; -1 with the message printed when the
 // scheme field cannot be read.
 int ab_model(bool &ab)
 {
     char value[64] = {};
-    int ret = veeprom_read(scheme_at, value, field_len);
+    int ret = veeprom_read(layout::scheme.at, value, layout::scheme.len);
     if (ret < 0) {
         printf("veeprom_read ret = %d\n", ret);
         return -1;
     }
-    ab = strcmp(value, "AB") == 0;
+    ab = strcmp(value, layout::ab_marker) == 0;
     return 0;
 }
 
@@ -49,7 +43,7 @@ int store(std::string_view word)
 {
     char arg[64] = {}; // zero padding reaches the store; "recovery" fills all 8
     word.copy(arg, sizeof arg - 1);
-    int ret = veeprom_write(word_at, arg, field_len);
+    int ret = veeprom_write(layout::boot_word.at, arg, layout::boot_word.len);
     if (ret < 0) {
         printf("veeprom_write ret = %d\n", ret);
         return -1;
@@ -73,7 +67,7 @@ int show_or_set(int argc, char **argv)
             veeprom_exit();
             return 0;
         }
-        if (arg == "recovery") {
+        if (arg == layout::recovery_word) {
             bool ab = false;
             if (ab_model(ab) != 0) {
                 veeprom_exit();
@@ -95,7 +89,7 @@ int show_or_set(int argc, char **argv)
     }
 
     char value[64] = {};
-    int ret = veeprom_read(word_at, value, field_len);
+    int ret = veeprom_read(layout::boot_word.at, value, layout::boot_word.len);
     if (ret < 0) {
         printf("veeprom_read ret = %d\n", ret);
         veeprom_exit();

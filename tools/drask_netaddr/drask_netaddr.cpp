@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // drask_netaddr: get, set or clear the IPv4 address held in the store; a get
 // publishes it as dotted text in /tmp/ip_ip.
+#include "address.h"
 #include "board.h"
 #include "veeprom.h"
 
@@ -13,8 +14,8 @@
 
 namespace {
 
-constexpr int address_at = 17;
-constexpr int address_len = 4;
+using layout::address_len;
+using layout::Parse;
 
 // The address goes into a fresh file of an unpredictable name in /tmp, which
 // then replaces the address file in one rename: a reader sees no file or the
@@ -53,7 +54,7 @@ int get()
     if (board::system_on_path("rm -f", board::address_file) != 0)
         board::unlink(board::address_file);
     unsigned char ip[address_len] = {};
-    int ret = veeprom_read(address_at, reinterpret_cast<char *>(ip), address_len);
+    int ret = veeprom_read(layout::address.at, reinterpret_cast<char *>(ip), address_len);
     if (ret < 0) {
         printf("veeprom_read ret = %d\n", ret);
         veeprom_exit();
@@ -71,49 +72,20 @@ int get()
     return 0;
 }
 
-enum class Parse { ok, bad, too_many };
-
-// Dotted fields, runs of dots being one separator and outer dots making no
-// field; each field is a decimal number 0..255 in digits only.  Missing
-// trailing fields stay 0.
-Parse parse_address(const char *text, unsigned char (&ip)[address_len], int &fields)
-{
-    bool bad = false;
-    fields = 0;
-    for (const char *c = text; *c != '\0';) {
-        if (*c == '.') {
-            ++c;
-            continue;
-        }
-        if (fields == address_len)
-            return Parse::too_many;
-        unsigned value = 0;
-        for (; *c != '\0' && *c != '.'; ++c) {
-            if (*c < '0' || *c > '9')
-                bad = true;
-            else if (value <= 255)
-                value = value * 10 + static_cast<unsigned>(*c - '0');
-        }
-        bad = bad || value > 255;
-        ip[fields++] = static_cast<unsigned char>(value);
-    }
-    return bad ? Parse::bad : Parse::ok;
-}
-
 int set(const char *address)
 {
     if (address == nullptr)
         return -1;
     unsigned char ip[address_len] = {};
     int fields = 0;
-    Parse p = parse_address(address, ip, fields);
+    Parse p = layout::parse_address(address, ip, fields);
     if (p == Parse::too_many)
         return -1;
-    if (p == Parse::bad || fields == 0 || ip[0] == 0) {
+    if (!layout::storable(p, fields, ip)) {
         puts("ERR: invalid ip, do not save IP value from user input!!");
         return -1;
     }
-    int ret = veeprom_write(address_at, reinterpret_cast<const char *>(ip), address_len);
+    int ret = veeprom_write(layout::address.at, reinterpret_cast<const char *>(ip), address_len);
     if (ret < 0)
         printf("veeprom_write ret = %d\n", ret);
     veeprom_exit();
@@ -123,7 +95,7 @@ int set(const char *address)
 int clear()
 {
     const char zero[address_len] = {};
-    int ret = veeprom_write(address_at, zero, address_len);
+    int ret = veeprom_write(layout::address.at, zero, address_len);
     if (ret < 0)
         puts("clear ip_ip failed.");
     veeprom_exit();

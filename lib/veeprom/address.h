@@ -1,0 +1,50 @@
+// The text form of the address field, as drask_netaddr s and veeprom set
+// address take it: one strict parse for both.
+#ifndef VEEPROM_ADDRESS_H
+#define VEEPROM_ADDRESS_H
+
+#include "layout.h"
+
+namespace layout {
+
+inline constexpr int address_len = address.len;
+
+enum class Parse { ok, bad, too_many };
+
+// Dotted fields, runs of dots being one separator and outer dots making no
+// field; each field is a decimal number 0..255 in digits only.  Missing
+// trailing fields stay 0.
+inline Parse parse_address(const char *text, unsigned char (&ip)[address_len], int &fields)
+{
+    bool bad = false;
+    fields = 0;
+    for (const char *c = text; *c != '\0';) {
+        if (*c == '.') {
+            ++c;
+            continue;
+        }
+        if (fields == address_len)
+            return Parse::too_many;
+        unsigned value = 0;
+        for (; *c != '\0' && *c != '.'; ++c) {
+            if (*c < '0' || *c > '9')
+                bad = true;
+            else if (value <= 255)
+                value = value * 10 + static_cast<unsigned>(*c - '0');
+        }
+        bad = bad || value > 255;
+        ip[fields++] = static_cast<unsigned char>(value);
+    }
+    return bad ? Parse::bad : Parse::ok;
+}
+
+// What may be stored: at least one field, all good, the first not 0 (a
+// first byte of 0 reads as no address).
+inline bool storable(Parse p, int fields, const unsigned char (&ip)[address_len])
+{
+    return p == Parse::ok && fields > 0 && ip[0] != 0;
+}
+
+} // namespace layout
+
+#endif
