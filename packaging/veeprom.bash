@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # bash completion for veeprom: the command, then a field after get and set,
 # then the values set takes for that field.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The text form of the address field, as drask_netaddr s and veeprom set
 // address take it: one strict parse for both.
 #ifndef VEEPROM_ADDRESS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fields of the store window, as the tools and the bootloader read them.
 // The library itself knows no fields; every tool takes them from here.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // veeprom: inspect and provision the store: the medium and device it is on,
 // every field decoded, and the library's maintenance operations.
 //
