@@ -39,6 +39,16 @@ inline constexpr Field scheme{29, 8};
 // text, not as pointers, so a table needs no relocation at start-up.
 inline constexpr char boot_words[][9] = {"normal", "recovery", "uboot", "boot", "system", "all"};
 inline constexpr const char *recovery_word = "recovery";
+
+// Whether an argument is one of the boot words, compared whole: an argument
+// of any length is safe here.
+constexpr bool is_boot_word(std::string_view arg)
+{
+    for (const auto &word : boot_words)
+        if (arg == word)
+            return true;
+    return false;
+}
 inline constexpr const char *ab_marker = "AB";
 
 // Every field lies in the smallest window and in the formatted range, and

@@ -3,7 +3,6 @@
 #include "layout.h"
 #include "veeprom.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -20,9 +19,6 @@ void usage()
           "       h   display this help text\n",
           stdout);
 }
-
-// "h" is help, compared before these and never stored.
-bool is_stored_word(std::string_view arg) { return std::ranges::find(layout::boot_words, arg) != std::end(layout::boot_words); }
 
 // AB models keep no recovery system; -1 with the message printed when the
 // scheme field cannot be read.
@@ -78,7 +74,7 @@ int show_or_set(int argc, char **argv)
                 return -1;
             }
         }
-        if (!is_stored_word(arg)) {
+        if (!layout::is_boot_word(arg)) {
             printf("Error: the parameter %s is illegal !\n", argv[1]);
             return -1;
         }
