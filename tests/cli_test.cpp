@@ -176,6 +176,10 @@ const Row rows[] = {
     {VEEPROM, {"--version"}, "veeprom " VERSION "\n", 0},
     {.tool = VEEPROM, .args = {"nope"}, .status = 2, .err = "veeprom: unknown command 'nope'\n"},
     {.tool = VEEPROM, .args = {"-h"}, .status = 2, .err = "veeprom: unknown command '-h'\n"},
+    // A closed standard descriptor: the store never takes the output.
+    {.tool = VEEPROM, .args = {"set", "scheme", "AB"}, .at = 29, .now = "AB\0\0\0\0\0\0"_b, .redirect = ">&-"},
+    {.tool = VEEPROM, .args = {"show"}, .status = 1, .redirect = ">&-", .err = "veeprom: cannot write the output\n"},
+    {.tool = VEEPROM, .args = {"nope"}, .status = 2, .redirect = "2>&-"},
     // A closed standard descriptor: no message may land in the store.
     {BOOTCAUSE, {"Normal"}, "", 255, 0, "", "stale", "", ">&-"},
     {BOOTCAUSE, {"recovery"}, "", 255, 0, "", "stale", "AB\0"_b, ">&-"},

@@ -51,9 +51,9 @@ void usage()
           stdout);
 }
 
-// One line on stderr; the status to exit with.  A macro, not a function:
-// each message is one literal format, and no variable argument list is kept.
-// Each format is a literal that ends its line.
+// One line on stderr, "veeprom: " and a literal format that ends the line;
+// the status to exit with.  A macro, so that no variable argument list is
+// kept and each format is checked where it is written.
 #define FAIL(status, ...) (fprintf(stderr, "veeprom: " __VA_ARGS__), (status))
 
 int store_fails(const char *what) { return FAIL(store_failed, "cannot %s the store\n", what); }
