@@ -70,13 +70,15 @@ int show_or_set(int argc, char **argv)
                 return -1;
             }
             if (ab) {
+                // Refusals that wrote nothing end without veeprom_exit, as
+                // scripts know them (no sync); the exit closes the store.
                 puts("Error: AB model not support recovery");
                 return -1;
             }
         }
         if (!layout::is_boot_word(arg)) {
             printf("Error: the parameter %s is illegal !\n", argv[1]);
-            return -1;
+            return -1; // written nothing: no veeprom_exit, as above
         }
         if (store(arg) != 0) {
             veeprom_exit();

@@ -65,6 +65,8 @@ int get()
     puts(text);
     if (ip[0] == 0) {
         puts("ERR: invalid ip, drop IP value from eeprom!!");
+        // Refusals that wrote nothing end without veeprom_exit (no sync),
+        // as scripts know them; the exit closes the store.
         return -1;
     }
     publish(text);
