@@ -80,9 +80,7 @@ bool encode(int f, const char *value, unsigned char *bytes)
         const layout::Parse parsed = layout::parse_address(value, ip, parts);
         return none ? memset(ip, 0, sizeof ip) == ip : layout::storable(parsed, parts, ip);
     }
-    bool taken = f == scheme && strcmp(value, layout::ab_marker) == 0;
-    for (const auto &word : layout::boot_words)
-        taken = taken || (f == bootcause && strcmp(word, value) == 0);
+    const bool taken = f == scheme ? strcmp(value, layout::ab_marker) == 0 : f == bootcause && layout::is_boot_word(value);
     if (taken)
         memcpy(bytes, value, strnlen(value, layout::boot_word.len)); // recovery fills all 8
     return taken || (f == scheme && none);
