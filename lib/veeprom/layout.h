@@ -44,7 +44,7 @@ inline constexpr const char *recovery_word = "recovery";
 // of any length is safe here.
 constexpr bool is_boot_word(std::string_view arg)
 {
-    for (const auto &word : boot_words)
+    for (const std::string_view word : boot_words)
         if (arg == word)
             return true;
     return false;
