@@ -7,6 +7,10 @@
  * Offsets address the store window: the first 2048 bytes of the UBI volume,
  * or sector 0 (512 bytes) of the MTD or eMMC partition.  Store operations
  * return 0 on success and -1 on failure.
+ *
+ * The functions are thread-safe: calls from different threads take turns,
+ * each holding one process-wide mutex for its whole run.  They are not
+ * async-signal-safe: do not call them from a signal handler.
  */
 #ifndef VEEPROM_H
 #define VEEPROM_H
