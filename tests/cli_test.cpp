@@ -65,6 +65,12 @@ std::string cannot(const std::string &field, const std::string &value)
 {
     return "veeprom: " + field + " cannot be '" + value + "'\n";
 }
+std::string outside(const std::string &range, const std::string &window)
+{
+    return "veeprom: range " + range + " is outside the " + window + "-byte window\n";
+}
+std::string not_number(const std::string &text) { return "veeprom: '" + text + "' is not a 32-bit decimal or 0x-hex number\n"; }
+std::string not_hex(const std::string &text) { return "veeprom: write takes pairs of hex digits, not '" + text + "'\n"; }
 
 const Row rows[] = {
     {BOOTCAUSE, {}, "system\n", 0},
@@ -148,28 +154,28 @@ const Row rows[] = {
     {VEEPROM, {"read", "508", "4"}, "00000000\n", 0},
     {VEEPROM, {"read", "0", "0"}, "\n", 0},
     {.tool = VEEPROM, .args = {"read", "0x7fc", "4"}, .out = "00000000\n", .window = 2048},
-    {.tool = VEEPROM, .args = {"read", "0x7fc", "4"}, .status = 2, .err = "veeprom: range 2044+4 is outside the 512-byte window\n", .window = 512},
-    {.tool = VEEPROM, .args = {"read", "0", "2049"}, .status = 2, .err = "veeprom: range 0+2049 is outside the 2048-byte window\n", .window = 2048},
-    {.tool = VEEPROM, .args = {"read", "4294967295", "2"}, .status = 2, .err = "veeprom: range 4294967295+2 is outside the 512-byte window\n", .window = 512},
-    {.tool = VEEPROM, .args = {"read", "4294967296", "1"}, .status = 2, .err = "veeprom: '4294967296' is not a 32-bit decimal or 0x-hex number\n"},
-    {.tool = VEEPROM, .args = {"read", "1", "-1"}, .status = 2, .err = "veeprom: '-1' is not a 32-bit decimal or 0x-hex number\n"},
-    {.tool = VEEPROM, .args = {"read", "0x", "1"}, .status = 2, .err = "veeprom: '0x' is not a 32-bit decimal or 0x-hex number\n"},
-    {.tool = VEEPROM, .args = {"read", "0x0x1", "1"}, .status = 2, .err = "veeprom: '0x0x1' is not a 32-bit decimal or 0x-hex number\n"},
-    {.tool = VEEPROM, .args = {"read", " 1", "1"}, .status = 2, .err = "veeprom: ' 1' is not a 32-bit decimal or 0x-hex number\n"},
+    {.tool = VEEPROM, .args = {"read", "0x7fc", "4"}, .status = 2, .err = outside("2044+4", "512"), .window = 512},
+    {.tool = VEEPROM, .args = {"read", "0", "2049"}, .status = 2, .err = outside("0+2049", "2048"), .window = 2048},
+    {.tool = VEEPROM, .args = {"read", "4294967295", "2"}, .status = 2, .err = outside("4294967295+2", "512"), .window = 512},
+    {.tool = VEEPROM, .args = {"read", "4294967296", "1"}, .status = 2, .err = not_number("4294967296")},
+    {.tool = VEEPROM, .args = {"read", "1", "-1"}, .status = 2, .err = not_number("-1")},
+    {.tool = VEEPROM, .args = {"read", "0x", "1"}, .status = 2, .err = not_number("0x")},
+    {.tool = VEEPROM, .args = {"read", "0x0x1", "1"}, .status = 2, .err = not_number("0x0x1")},
+    {.tool = VEEPROM, .args = {"read", " 1", "1"}, .status = 2, .err = not_number(" 1")},
     {.tool = VEEPROM, .args = {"read", "9"}, .status = 2, .err = usage_error("read OFFSET LENGTH")},
     {VEEPROM, {"write", "9", "626f6f74"}, "", 0, 9, "boot"},
     {VEEPROM, {"write", "0x1fe", "0a0B"}, "", 0, 510, "\x0a\x0b"},
     {.tool = VEEPROM, .args = {"write", "511", "0a0b"}, .at = 511, .now = "\x0a\x0b", .window = 2048},
-    {.tool = VEEPROM, .args = {"write", "511", "0a0b"}, .status = 2, .err = "veeprom: range 511+2 is outside the 512-byte window\n", .window = 512},
-    {.tool = VEEPROM, .args = {"write", "0", "12G4"}, .status = 2, .err = "veeprom: write takes pairs of hex digits, not '12G4'\n"},
-    {.tool = VEEPROM, .args = {"write", "0", "12:4"}, .status = 2, .err = "veeprom: write takes pairs of hex digits, not '12:4'\n"},
-    {.tool = VEEPROM, .args = {"write", "0", "1g"}, .status = 2, .err = "veeprom: write takes pairs of hex digits, not '1g'\n"},
-    {.tool = VEEPROM, .args = {"write", "0", "123"}, .status = 2, .err = "veeprom: write takes pairs of hex digits, not '123'\n"},
-    {.tool = VEEPROM, .args = {"write", "0", ""}, .status = 2, .err = "veeprom: write takes pairs of hex digits, not ''\n"},
-    {.tool = VEEPROM, .args = {"write", "z", "00"}, .status = 2, .err = "veeprom: 'z' is not a 32-bit decimal or 0x-hex number\n"},
+    {.tool = VEEPROM, .args = {"write", "511", "0a0b"}, .status = 2, .err = outside("511+2", "512"), .window = 512},
+    {.tool = VEEPROM, .args = {"write", "0", "12G4"}, .status = 2, .err = not_hex("12G4")},
+    {.tool = VEEPROM, .args = {"write", "0", "12:4"}, .status = 2, .err = not_hex("12:4")},
+    {.tool = VEEPROM, .args = {"write", "0", "1g"}, .status = 2, .err = not_hex("1g")},
+    {.tool = VEEPROM, .args = {"write", "0", "123"}, .status = 2, .err = not_hex("123")},
+    {.tool = VEEPROM, .args = {"write", "0", ""}, .status = 2, .err = not_hex("")},
+    {.tool = VEEPROM, .args = {"write", "z", "00"}, .status = 2, .err = not_number("z")},
     {.tool = VEEPROM, .args = {"clear", "9", "8"}, .at = 9, .now = std::string(8, '\0'), .erases = false},
     {.tool = VEEPROM, .args = {"clear", "500", "20"}, .at = 500, .now = std::string(20, '\0'), .window = 2048, .erases = false},
-    {.tool = VEEPROM, .args = {"clear", "500", "20"}, .status = 2, .err = "veeprom: range 500+20 is outside the 512-byte window\n", .window = 512},
+    {.tool = VEEPROM, .args = {"clear", "500", "20"}, .status = 2, .err = outside("500+20", "512"), .window = 512},
     {.tool = VEEPROM, .args = {"format"}, .at = 0, .now = std::string(256, '\0'), .erases = false},
     {.tool = VEEPROM, .args = {"format", "now"}, .status = 2, .err = usage_error("format")},
     {VEEPROM, {"--help"}, help, 0},

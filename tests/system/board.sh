@@ -27,14 +27,17 @@ holds() { # OFFSET HEX: the store holds HEX there
 	want=$2 got=$(hex "$store" "$1" $((${#2} / 2)))
 	check "store at $1 holds $2" '[ "$got" = "$want" ]' "$got"
 }
-poke() { # rewrites the store's first block, as each medium must be written
+put_block() { # FILE: into the store's first block, as each medium must be written
+	case $store in
+	*ubi*) ubiupdatevol "$store" "$1" ;;
+	*mtd*) flash_erase -q "$store" 0 1 && dd if="$1" of="$store" 2>/dev/null ;;
+	*) dd if="$1" of="$store" 2>/dev/null ;;
+	esac
+}
+poke() { # OFFSET TEXT: rewrites the store's first block with TEXT there
 	dd if="$store" of=/tmp/block bs=65536 count=1 2>/dev/null
 	printf '%b' "$2" | dd of=/tmp/block bs=1 seek="$1" conv=notrunc 2>/dev/null
-	case $store in
-	*ubi*) ubiupdatevol "$store" /tmp/block ;;
-	*mtd*) flash_erase -q "$store" 0 1 && dd if=/tmp/block of="$store" 2>/dev/null ;;
-	*) dd if=/tmp/block of="$store" 2>/dev/null ;;
-	esac
+	put_block /tmp/block
 }
 
 # medium NAME BOOT_MODE STORE: the differential sequence on a fresh store,
@@ -163,12 +166,6 @@ expected() { # OFFSET BYTES: the window after the change, in /tmp/new
 	field_at=$1 field=$(printf '%b' "$2" | od -An -tx1 | tr -d ' \n')
 }
 stored() { [ "$(hex "$store" "$field_at" $((${#field} / 2)))" = "$field" ]; } # the changed field
-restore() { # puts the old window back, as each medium must be written
-	case $store in
-	*ubi*) ubiupdatevol "$store" /tmp/old ;;
-	*) flash_erase -q "$store" 0 1 && dd if=/tmp/old of="$store" 2>/dev/null ;;
-	esac
-}
 settle() { # until UBI's background thread is idle and the flash still
 	bgt=$(pidof ubi_bgt10d || true) n=-1
 	while m=$(cat $ns/ops); [ "$m" != "$n" ] || { [ -n "$bgt" ] && [ "$(cut -d' ' -f3 /proc/"$bgt"/stat)" != S ]; }; do
@@ -198,7 +195,7 @@ row() { printf '%-26s %3s  %-26s %-8s %s\n' "$@" >>/tmp/cuts; }
 cut_at() {
 	name=$1 k=$2
 	shift 2
-	restore
+	put_block /tmp/old
 	settle
 	echo "$k" >$ns/cut_after
 	st=0
@@ -259,7 +256,7 @@ walk "ubi: netaddr s" drask_netaddr s 10.20.30.40
 check "ubi: drask_netaddr s 10.20.30.40, $(counts)" '[ -n "$ended" ] && [ -z "$damaged$fails" ]'
 
 # A run killed between the atomic change's request and its last byte.
-restore
+put_block /tmp/old
 st=0
 ./halfchange || st=$?
 expected 17 '\012\011\010\007'
@@ -277,7 +274,7 @@ check "ubi static volume: drask_bootcause all falls back to the volume update ($
 	'[ $st = 0 ] && [ $s = new ]'
 cut_at "ubi static: bootcause all" $(((whole + 1) / 2)) drask_bootcause all
 ubirmvol /dev/ubi10 -n 0 && ubimkvol /dev/ubi10 -n 0 -N veeprom -s 2048 >/dev/null
-restore
+put_block /tmp/old
 check "ubi: boot, veeprom and data (mtd2-4) unchanged by every cut" '[ "$(others /dev/mtd2 /dev/mtd3 /dev/mtd4)" = "$before" ]'
 
 # Raw flash: the erase and the write-back of the store's block.
