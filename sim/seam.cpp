@@ -261,7 +261,7 @@ int rename(const char *fixed_from, const char *fixed_to)
     return from == nullptr || to == nullptr ? -1 : ::rename(from, to);
 }
 
-ssize_t random_bytes(void *buf, size_t n) { return injected("getrandom") ? -1 : ::getrandom(buf, n, 0); }
+ssize_t random_bytes(void *buf, size_t n) { return injected("getrandom") ? -1 : ::getrandom(buf, n, GRND_NONBLOCK); }
 
 FILE *fopen(const char *fixed, const char *mode)
 {

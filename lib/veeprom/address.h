@@ -40,11 +40,15 @@ inline Parse parse_address(const char *text, unsigned char (&ip)[address_len], i
 }
 
 // What may be stored: at least one field, all good, the first not 0 (a
-// first byte of 0 reads as no address).
+// first byte of 0 reads as no address) and not 255.255.255.255 (it reads
+// back as erased flash).
 inline bool storable(Parse p, int fields, const unsigned char (&ip)[address_len])
 {
-    return p == Parse::ok && fields > 0 && ip[0] != 0;
+    return p == Parse::ok && fields > 0 && ip[0] != 0 && !erased(ip, address_len);
 }
+
+// What a get may publish: an address, neither none nor erased.
+inline bool holds_address(const unsigned char (&ip)[address_len]) { return ip[0] != 0 && !erased(ip, address_len); }
 
 } // namespace layout
 

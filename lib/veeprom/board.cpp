@@ -28,7 +28,7 @@ bool exists(const char *fixed) { return ::access(fixed, F_OK) == 0; }
 void nap(int ms) { os::nap(ms); }
 int unlink(const char *fixed) { return ::unlink(fixed); }
 int rename(const char *fixed_from, const char *fixed_to) { return ::rename(fixed_from, fixed_to); }
-ssize_t random_bytes(void *buf, size_t n) { return ::getrandom(buf, n, 0); }
+ssize_t random_bytes(void *buf, size_t n) { return ::getrandom(buf, n, GRND_NONBLOCK); }
 
 FILE *fopen(const char *fixed, const char *mode)
 {

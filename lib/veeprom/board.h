@@ -38,7 +38,8 @@ bool exists(const char *fixed);
 void nap(int ms);
 int unlink(const char *fixed);
 int rename(const char *fixed_from, const char *fixed_to);
-// n unpredictable bytes from the kernel; the count, or -1.
+// n unpredictable bytes from the kernel, never waiting for its random pool;
+// the count, or -1 (also on a kernel that has no such call).
 ssize_t random_bytes(void *buf, size_t n);
 
 // Streams only read ("r").  Neither opens waits on a FIFO: it is refused.

@@ -169,11 +169,16 @@ bool is_store_label(const unsigned char *name16)
     return store_name == label;
 }
 
+// Where discovery's two standard-output lines go; a tool whose standard
+// output is its answer sends them to standard error.
+FILE *messages = nullptr; // stdout
+
 int find_gpt_partition()
 {
+    FILE *out = messages != nullptr ? messages : stdout;
     board::File disk(board::fopen(board::mmc_disk, "r"));
     if (!disk) {
-        printf("mmc:%s device not found!\n", board::mmc_disk);
+        fprintf(out, "mmc:%s device not found!\n", board::mmc_disk);
         return -1;
     }
     if (board::fseek(disk.get(), gpt::entries_at, SEEK_SET) != 0) {
@@ -183,7 +188,7 @@ int find_gpt_partition()
     gpt::Table table;
     size_t got = board::fread(table, gpt::entry_size, gpt::entries, disk.get());
     if (got < gpt::entries) {
-        printf("read short: %ld\n", static_cast<long>(got));
+        fprintf(out, "read short: %ld\n", static_cast<long>(got));
         return -1;
     }
     if (const int n = gpt::store_partition(table); n > 0)
@@ -257,8 +262,38 @@ int boot_mode()
     return probe[0] == '1' ? 1 : probe[0] == '5' ? 5 : 0;
 }
 
+namespace {
+
+// The turn is held across fork, so the child starts with the state of no
+// call half way; the child's first call then opens a store of its own.
+void fork_prepare() { pthread_mutex_lock(&store_mutex); }
+void fork_parent() { pthread_mutex_unlock(&store_mutex); }
+void fork_child()
+{
+    forked = fd >= 0;
+    pthread_mutex_unlock(&store_mutex);
+}
+
+} // namespace
+
+void own_store()
+{
+    forked = false;
+    board::close(fd); // the child's copy: the parent's stays open, unlocked
+    fd = board::open(device_path, store_flags);
+}
+
+void messages_to(FILE *stream)
+{
+    const Turn turn;
+    messages = stream;
+}
+
 int init()
 {
+    static bool watching_forks = false;
+    if (!watching_forks)
+        watching_forks = pthread_atfork(fork_prepare, fork_parent, fork_child) == 0;
     if (fd >= 0) {
         board::close(fd);
         fd = -1;

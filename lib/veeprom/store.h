@@ -42,13 +42,36 @@ template <class Call> int unless_busy(Call call) { return waiting(EBUSY, call); 
 // block buffer are process-wide.  Every public function holds a Turn for its
 // whole run; the functions below are those calls without it, for the
 // library's own use.  Uncontended, the C library's mutex makes no system call.
+//
+// A thread cancelled inside a call would never give the turn back, so a call
+// runs with cancellation disabled; a pending cancel acts at the thread's next
+// cancellation point after it.  After fork, a child's first call drops the
+// descriptor it shares with its parent (one offset, one lock) and opens the
+// store afresh: own_store().  Neither costs a system call in a process that
+// never forks.
 extern pthread_mutex_t store_mutex;
+extern bool forked;
+void own_store();
 
 struct Turn {
-    Turn() { pthread_mutex_lock(&store_mutex); }
-    ~Turn() { pthread_mutex_unlock(&store_mutex); }
+    Turn()
+    {
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancel_);
+        pthread_mutex_lock(&store_mutex);
+        if (forked)
+            own_store();
+    }
+    ~Turn()
+    {
+        pthread_mutex_unlock(&store_mutex);
+        int unused = 0;
+        pthread_setcancelstate(cancel_, &unused);
+    }
     Turn(const Turn &) = delete;
     Turn &operator=(const Turn &) = delete;
+
+private:
+    int cancel_ = 0;
 };
 
 int boot_mode();                                      // get_boot_mode

@@ -32,6 +32,7 @@ int start_sector;
 int end_sector;
 unsigned char buffer[block_size];
 pthread_mutex_t store_mutex = PTHREAD_MUTEX_INITIALIZER;
+bool forked;
 } // namespace veeprom
 
 using namespace veeprom;
@@ -209,6 +210,11 @@ int sector_step(Op op, int64_t s, Span &io)
     if (op == Op::read) {
         io.dst = std::copy_n(at, chunk, io.dst);
     } else {
+        // The new block is complete in memory before anything is erased.
+        if (op == Op::write)
+            io.src = std::copy_n(io.src, chunk, reinterpret_cast<char *>(at));
+        else
+            memset(at, 0, chunk);
         if (op == Op::write && medium_of(bootmode) == Medium::raw) {
             // Raw flash: bits only clear on write, so erase the block first.
             erase_info_user erase{0, erase_length};
@@ -216,10 +222,6 @@ int sector_step(Op op, int64_t s, Span &io)
             if (r < 0)
                 return r;
         }
-        if (op == Op::write)
-            io.src = std::copy_n(io.src, chunk, reinterpret_cast<char *>(at));
-        else
-            memset(at, 0, chunk);
         // What was read, and the whole change, must reach the medium.
         size_t needed = std::max(static_cast<size_t>(got), static_cast<size_t>(io.offset - rel) + chunk);
         if (board::lseek(fd, pos, SEEK_SET) < 0 || !write_block(needed))
@@ -254,6 +256,10 @@ int sector_io(Op op, Span io)
 // follows the medium found at discovery.
 int transfer(Op op, const Span &io)
 {
+    if (io.length != 0 && ((op == Op::read && io.dst == nullptr) || (op == Op::write && io.src == nullptr))) {
+        errno = EINVAL; // refused before any I/O: nothing half done
+        return -1;
+    }
     return medium_of(boot_mode()) == Medium::volume ? volume_io(op, io) : sector_io(op, io);
 }
 

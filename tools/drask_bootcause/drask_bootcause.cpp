@@ -93,6 +93,9 @@ int show_or_set(int argc, char **argv)
         veeprom_exit();
         return -1;
     }
+    // Erased flash holds no word, as a zeroed field does.
+    if (layout::erased(reinterpret_cast<const unsigned char *>(value), layout::boot_word.len))
+        value[0] = '\0';
     puts(value);
     veeprom_exit();
     return 0;

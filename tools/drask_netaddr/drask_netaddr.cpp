@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,14 +24,33 @@ using layout::Parse;
 // whole address, and whatever is planted under either name (a symbolic or
 // hard link, a FIFO) is replaced, never written through.  A file that cannot
 // be made is skipped silently, and no temporary file is left behind.
+//
+// The name never waits for the kernel's random pool (early boot, a board
+// without a hardware generator) and survives a kernel without getrandom:
+// then it is made of the process id, a counter and the time, and O_EXCL
+// with a retry on a clash keeps it ours.
+int make_temporary(char (&tmp)[64])
+{
+    for (unsigned attempt = 0; attempt < 8; ++attempt) {
+        uint64_t name = 0;
+        if (board::random_bytes(&name, sizeof name) != sizeof name) {
+            timespec now{};
+            clock_gettime(CLOCK_REALTIME, &now);
+            name = (uint64_t{static_cast<uint32_t>(getpid())} << 32 | attempt << 24) ^ static_cast<uint64_t>(now.tv_nsec) ^
+                   (static_cast<uint64_t>(now.tv_sec) << 40);
+        }
+        snprintf(tmp, sizeof tmp, "%s.%016" PRIx64, board::address_file, name);
+        const int fd = board::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
 void publish(const char *text)
 {
-    uint64_t name = 0;
-    if (board::random_bytes(&name, sizeof name) != sizeof name)
-        return;
     char tmp[64];
-    snprintf(tmp, sizeof tmp, "%s.%016" PRIx64, board::address_file, name);
-    board::Fd f(board::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    board::Fd f(make_temporary(tmp));
     if (f.get() < 0)
         return;
     const size_t len = strlen(text);
@@ -63,7 +84,7 @@ int get()
     char text[17];
     snprintf(text, sizeof text, "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
     puts(text);
-    if (ip[0] == 0) {
+    if (!layout::holds_address(ip)) { // none, or erased flash
         puts("ERR: invalid ip, drop IP value from eeprom!!");
         // Refusals that wrote nothing end without veeprom_exit (no sync),
         // as scripts know them; the exit closes the store.

@@ -8,6 +8,7 @@
 #include "layout.h"
 #include "state.h"
 #include "store.h"
+#include "tools.h"
 #include "veeprom.h"
 
 #include <cstdint>
@@ -99,10 +100,13 @@ void put_text(const unsigned char *text, int len, bool json)
     }
 }
 
-// The address is dotted, or none when its first byte is 0.
+// Erased flash (every byte 0xFF) holds no value: erased, or JSON null.  The
+// address is dotted, or none when its first byte is 0.
 void put_value(int f, const unsigned char *bytes, bool json)
 {
-    if (f != address)
+    if (layout::erased(bytes, field_info[f].len))
+        fputs(json ? "null" : "erased", stdout);
+    else if (f != address)
         put_text(bytes, field_info[f].len, json);
     else if (bytes[0] == 0)
         fputs("none", stdout);
@@ -118,9 +122,11 @@ void show_fields(bool json, const unsigned char *bytes)
     const char *medium = m == veeprom::Medium::volume ? "ubi" : m == veeprom::Medium::raw ? "mtd" : "emmc";
     printf(json ? "{\"medium\":\"%s\",\"device\":\"%s\"" : "medium: %s\ndevice: %s\n", medium, veeprom::device_path);
     for (int f = 0; f < fields; ++f) {
-        printf(json ? ",\"%s\":\"" : "%s: ", field_info[f].name);
-        put_value(f, bytes + field_info[f].at - layout::boot_word.at, json);
-        fputs(json ? "\"" : "\n", stdout);
+        const unsigned char *value = bytes + field_info[f].at - layout::boot_word.at;
+        const bool quoted = json && !layout::erased(value, field_info[f].len);
+        printf(json ? ",\"%s\":%s" : "%s: %s", field_info[f].name, quoted ? "\"" : "");
+        put_value(f, value, json);
+        fputs(quoted ? "\"" : json ? "" : "\n", stdout);
     }
     fputs(json ? "}\n" : "", stdout);
 }
@@ -259,6 +265,7 @@ int run(int argc, char **argv)
             data[i] = static_cast<unsigned char>(hex_digit(hex[2 * i]) << 4 | hex_digit(hex[2 * i + 1]));
     }
 
+    veeprom::messages_to(stderr); // standard output carries the answer only
     if (veeprom_init() < 0)
         return store_fails("open");
     const int status = act(c, json, f, offset, length, data);
