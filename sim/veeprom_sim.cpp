@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -14,8 +15,9 @@ int usage()
     fputs("usage: veeprom-sim make DIR ubi|mtd|emmc [--detached] [--static] [--board-id TEXT] [--boot-mode TEXT]\n"
           "       veeprom-sim show DIR\n"
           "\n"
-          "make  lays out a board booting from that medium in DIR (sysfs files, device\n"
-          "      images, a zeroed store); run the tools with VEEPROM_ROOT=DIR.\n"
+          "make  lays out a fresh board booting from that medium in DIR (sysfs files,\n"
+          "      device images, a zeroed store); run the tools with VEEPROM_ROOT=DIR.\n"
+          "      DIR is new, empty, or a board made earlier (remade from scratch).\n"
           "      --detached leaves UBI device 10 unattached, so the tools attach it.\n"
           "      --static makes the UBI volume static: atomic changes are refused\n"
           "      (EROFS), so a write falls back to a whole-volume update.\n"
@@ -68,6 +70,26 @@ int show(const std::string &dir)
     return 0;
 }
 
+// A board is made fresh, whatever an earlier board left in DIR (a volume
+// node, switches, logs); a directory that holds anything else is refused,
+// so that no user file is lost.
+bool clear_for_board(const std::string &dir)
+{
+    namespace fs = std::filesystem;
+    static const char *const ours[] = {"sys", "dev", "tmp", ".store", "requests.log", "faults.log", "fail", "cut",
+                                       "short", "skip", "static-volume", "attached-meanwhile"};
+    std::error_code ec;
+    if (!fs::exists(dir, ec) || fs::is_empty(dir, ec))
+        return true;
+    if (!fs::exists(fs::path(dir) / ".store", ec)) {
+        fprintf(stderr, "veeprom-sim: %s is not empty and holds no board; give a new or empty directory\n", dir.c_str());
+        return false;
+    }
+    for (const char *name : ours)
+        fs::remove_all(fs::path(dir) / name, ec);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -93,6 +115,8 @@ int main(int argc, char **argv)
         else
             return usage();
     }
+    if (!clear_for_board(argv[2]))
+        return 1;
     sim::Board b = sim::make(argv[2], layout);
     printf("made a %s board in %s (store %s)\n", argv[3], argv[2], b.store.c_str());
     return 0;

@@ -31,6 +31,7 @@ struct Row {
     std::string err = "";     // standard error
     int window = 0;           // only on media with a window this size; 0: all
     bool erases = true;       // a change on raw flash erases first (a clear does not)
+    bool blank = false;       // the store starts as erased flash: every byte 0xFF
 };
 
 std::string word(const char *w) { return std::string(w) + std::string(8 - strlen(w), '\0'); }
@@ -40,6 +41,8 @@ std::string word(const char *w) { return std::string(w) + std::string(8 - strlen
 const std::string shown = "medium: <medium>\ndevice: <device>\nbootcause: system\naddress: 192.168.1.10\nscheme: \n";
 const std::string json = R"({"medium":"<medium>","device":"<device>","bootcause":"system","address":"192.168.1.10","scheme":""})"
                          "\n";
+const std::string erased_shown = "medium: <medium>\ndevice: <device>\nbootcause: erased\naddress: erased\nscheme: erased\n";
+const std::string erased_json = R"({"medium":"<medium>","device":"<device>","bootcause":null,"address":null,"scheme":null})" "\n";
 const std::string help = "usage: veeprom show [--json]\n       veeprom get FIELD\n       veeprom set FIELD VALUE\n"
                          "       veeprom dump\n       veeprom read OFFSET LENGTH\n       veeprom write OFFSET HEX\n"
                          "       veeprom clear OFFSET LENGTH\n       veeprom format\n       veeprom --help | --version\n"
@@ -104,6 +107,16 @@ const Row rows[] = {
     {NETADDR, {"G"}, "", 255},
     {NETADDR, {"x"}, "", 255},
     {NETADDR, {"c"}, "", 0, 17, std::string(4, '\0')},
+    // Erased flash holds no value; any field of it can be set.
+    {.tool = BOOTCAUSE, .out = "\n", .blank = true},
+    {.tool = NETADDR, .args = {"g"}, .out = "255.255.255.255\n" + drop_ip, .status = 255, .ip = missing, .blank = true},
+    {.tool = VEEPROM, .args = {"show"}, .out = erased_shown, .blank = true},
+    {.tool = VEEPROM, .args = {"--json"}, .out = erased_json, .blank = true},
+    {.tool = VEEPROM, .args = {"get", "address"}, .out = "erased\n", .blank = true},
+    {.tool = BOOTCAUSE, .args = {"recovery"}, .out = "recovery\n", .at = 9, .now = "recovery", .blank = true},
+    {.tool = NETADDR, .args = {"s", "10.0.0.1"}, .at = 17, .now = "\x0a\x00\x00\x01"_b, .blank = true},
+    {NETADDR, {"s", "255.255.255.255"}, bad_ip, 255},
+    {.tool = VEEPROM, .args = {"set", "address", "255.255.255.255"}, .status = 2, .err = cannot("address", "255.255.255.255")},
     // veeprom: show and get
     {VEEPROM, {}, shown, 0},
     {VEEPROM, {"show"}, shown, 0},
@@ -233,7 +246,7 @@ TEST_P(Tools, Commands)
         for (const auto &a : r.args)
             trace += " [" + a.substr(0, 20) + "]";
         SCOPED_TRACE(trace);
-        std::string before = initial;
+        std::string before = r.blank ? std::string(initial.size(), '\xff') : initial;
         before.replace(29, r.scheme.size(), r.scheme);
         b.put(b.store, before);
         b.put("tmp/ip_ip", "stale");

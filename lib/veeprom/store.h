@@ -53,20 +53,12 @@ extern pthread_mutex_t store_mutex;
 extern bool forked;
 void own_store();
 
+void begin_turn(int &cancel);
+void end_turn(int cancel);
+
 struct Turn {
-    Turn()
-    {
-        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancel_);
-        pthread_mutex_lock(&store_mutex);
-        if (forked)
-            own_store();
-    }
-    ~Turn()
-    {
-        pthread_mutex_unlock(&store_mutex);
-        int unused = 0;
-        pthread_setcancelstate(cancel_, &unused);
-    }
+    Turn() { begin_turn(cancel_); }
+    ~Turn() { end_turn(cancel_); }
     Turn(const Turn &) = delete;
     Turn &operator=(const Turn &) = delete;
 

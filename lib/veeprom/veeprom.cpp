@@ -33,6 +33,20 @@ int end_sector;
 unsigned char buffer[block_size];
 pthread_mutex_t store_mutex = PTHREAD_MUTEX_INITIALIZER;
 bool forked;
+
+void begin_turn(int &cancel)
+{
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancel);
+    pthread_mutex_lock(&store_mutex);
+    if (forked)
+        own_store();
+}
+
+void end_turn(int cancel)
+{
+    pthread_mutex_unlock(&store_mutex);
+    pthread_setcancelstate(cancel, &cancel);
+}
 } // namespace veeprom
 
 using namespace veeprom;

@@ -8,9 +8,16 @@
  * or sector 0 (512 bytes) of the MTD or eMMC partition.  Store operations
  * return 0 on success and -1 on failure.
  *
- * The functions are thread-safe: calls from different threads take turns,
- * each holding one process-wide mutex for its whole run.  They are not
- * async-signal-safe: do not call them from a signal handler.
+ * Threads: the functions are thread-safe; calls from different threads take
+ * turns, each holding one process-wide mutex for its whole run.
+ * Cancellation: a call runs with thread cancellation disabled, so a thread
+ * cancelled meanwhile leaves nothing locked; the cancel acts at the thread's
+ * next cancellation point after the call.
+ * fork: a child that goes on using the library gets a store of its own: its
+ * first call opens the device again, so it shares neither the parent's file
+ * offset nor its lock.  A fork waits for a call of another thread to end.
+ * Signals: the functions are not async-signal-safe; do not call them from a
+ * signal handler.
  */
 #ifndef VEEPROM_H
 #define VEEPROM_H
@@ -31,6 +38,8 @@ int veeprom_init(void);
 void veeprom_exit(void);
 void veeprom_setsync(int flag);
 
+/* A NULL buffer with a non-zero length is refused (-1, errno EINVAL) before
+ * any I/O. */
 int veeprom_read(int offset, char *dst, int length);
 int veeprom_write(int offset, const char *src, int length);
 

@@ -82,16 +82,23 @@ void concurrent(int rounds)
             printf("%-8s %-10s %8d %12ld %14ld%s\n", sim::name(m), locked ? "taken" : "left out", 2 * rounds, lost, failed,
                    locked ? "" : (lost > 0 ? "  (the check can fail)" : "  (no loss seen: the unguarded window was never hit)"));
         }
-        // Two threads of one client, taking turns through the library.
-        sim::Board b = fresh_board({m});
-        Run r = spawn(b, {self, work, tools, "--lib", "threads"}, "", 60);
-        long lost = 0, failed = 0;
-        if (r.hung || sscanf(r.result.c_str(), "%ld %ld", &lost, &failed) != 2)
-            ++failed;
-        totals.hangs += r.hung;
-        totals.lost += lost;
-        totals.wrong += failed;
-        printf("%-8s %-10s %8d %12ld %14ld%s\n", sim::name(m), "2 threads", 400, lost, failed, r.hung ? "  (hung)" : "");
+        // Two threads of one client taking turns through the library, a
+        // client that forks after opening the store, and cancelled threads.
+        const struct {
+            const char *how, *label;
+            int stores;
+        } kinds[] = {{"threads", "2 threads", 400}, {"fork", "fork", 400}, {"cancel", "200 cancel", 200}};
+        for (const auto &c : kinds) {
+            sim::Board b = fresh_board({m});
+            Run r = spawn(b, {self, work, tools, "--lib", c.how}, "", 60);
+            long lost = 0, failed = 0;
+            if (r.hung || sscanf(r.result.c_str(), "%ld %ld", &lost, &failed) != 2)
+                ++failed;
+            totals.hangs += r.hung;
+            totals.lost += lost;
+            totals.wrong += failed;
+            printf("%-8s %-10s %8d %12ld %14ld%s\n", sim::name(m), c.label, c.stores, lost, failed, r.hung ? "  (hung)" : "");
+        }
     }
 }
 

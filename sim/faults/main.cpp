@@ -9,6 +9,7 @@
 // file and every other file of the board.
 #include "runner.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,8 +47,8 @@ int main(int argc, char **argv)
     self = fs::canonical("/proc/self/exe").string();
     if (argc == 5 && strcmp(argv[3], "--lib") == 0)
         return strcmp(argv[4], "read-window") == 0 ? read_window()
-               : strcmp(argv[4], "threads") == 0   ? threads(200)
-                                                   : lib_op(static_cast<Lib>(atoi(argv[4])));
+               : isdigit(argv[4][0])               ? lib_op(static_cast<Lib>(atoi(argv[4])))
+                                                   : clients(argv[4], 200);
     std::error_code ec;
     fs::create_directories(work, ec);
     if (ec) {

@@ -66,7 +66,7 @@ Run run_tool(const sim::Board &b, const std::string &tool, std::vector<std::stri
 
 // ---- what is walked -----------------------------------------------------
 
-enum class Lib { none, init, read, write, clear, format, dump };
+enum class Lib { none, init, read, write, clear, format, dump, write_null };
 
 struct Target {
     std::string name;
@@ -91,9 +91,10 @@ std::string new_image(const std::string &old, Medium m, const Target &t);
 // bytes ("read-window"), as this program runs them in a process of their own.
 int lib_op(Lib op);
 int read_window();
-// Two threads of one client, each changing its own 4-byte field `rounds`
-// times and reading it back after each change; "lost failed" to work/result.
-int threads(int rounds);
+// Two clients of one store ("threads", or "fork" after opening it), each
+// changing its own field `rounds` times, or `rounds` threads cancelled in
+// their calls ("cancel"); "lost failed" to work/result.
+int clients(const char *how, int rounds);
 
 // One case: a fresh board, the fault switch (when not null) set to k, the run.
 struct Case {

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <pthread.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -45,6 +47,7 @@ std::vector<Target> targets()
         {"veeprom_init", Lib::init},
         {"veeprom_read", Lib::read},
         {"veeprom_write", Lib::write, "", {}, 17, new_address, true},
+        {"veeprom_write from NULL", Lib::write_null, "", {}, 0, "", false, "", {}, true, false},
         {"veeprom_clear", Lib::clear, "", {}, 9, std::string(8, '\0')},
         {"veeprom_format", Lib::format, "", {}, 0, std::string(256, '\0')},
         {"veeprom_dump", Lib::dump},
@@ -83,6 +86,7 @@ int lib_op(Lib op)
     switch (init == 0 ? op : Lib::none) { // a client stops when init fails
     case Lib::read: r = veeprom_read(9, data, 8); break;
     case Lib::write: r = veeprom_write(17, new_address.data(), 4); break;
+    case Lib::write_null: r = veeprom_write(9, nullptr, 8); break;
     case Lib::clear: r = veeprom_clear(9, 8); break;
     case Lib::format: r = veeprom_format(); break;
     case Lib::dump: r = veeprom_dump(); break;
@@ -99,7 +103,13 @@ int lib_op(Lib op)
     return 0;
 }
 
-int threads(int rounds)
+// Two clients of one store, each changing its own 4-byte field `rounds`
+// times and reading it back after each change: two threads, or a parent and
+// the child it forks after opening the store.  A change lost, or a window
+// byte outside both fields changed, counts as lost.  "cancel" instead
+// cancels `rounds` threads at random moments of their changes; a call left
+// holding the library would hang the read that follows.
+int clients(const char *how, int rounds)
 {
     struct Worker {
         int at; // its own field
@@ -112,6 +122,10 @@ int threads(int rounds)
         for (int i = 1; i <= me->rounds; ++i) {
             const uint32_t value = static_cast<uint32_t>(me->at * 1000 + i);
             uint32_t back = 0;
+            // A pause between changes, as a client makes: the lock is
+            // polled, and a peer holding it all the time would outlast the
+            // bounded wait.
+            usleep(200);
             if (veeprom_write(me->at, reinterpret_cast<const char *>(&value), 4) != 0) {
                 ++me->failed;
                 continue;
@@ -120,16 +134,41 @@ int threads(int rounds)
         }
         return nullptr;
     };
-    const bool opened = veeprom_init() == 0;
-    pthread_t t[2];
-    for (int i = 0; i < 2 && opened; ++i)
+    char before[512] = {}, after[512] = {};
+    const bool opened = veeprom_init() == 0 && veeprom_read(0, before, sizeof before) == 0;
+    const std::string mode = how;
+    pthread_t t[2] = {};
+    for (int i = 0; i < (mode == "cancel" ? rounds : 0) && opened; ++i) {
+        Worker forever{48, 1 << 30};
+        pthread_create(&t[0], nullptr, body, &forever);
+        usleep(static_cast<useconds_t>(rand() % 3000));
+        pthread_cancel(t[0]);
+        pthread_join(t[0], nullptr);
+    }
+    const pid_t child = mode == "fork" && opened ? fork() : -1;
+    if (child == 0) {
+        body(&w[1]);
+        _exit(static_cast<int>(std::min(w[1].lost + w[1].failed, 255L)));
+    }
+    for (int i = 0; i < 2 && opened && mode == "threads"; ++i)
         pthread_create(&t[i], nullptr, body, &w[i]);
-    for (int i = 0; i < 2 && opened; ++i)
+    for (int i = 0; i < 2 && opened && mode == "threads"; ++i)
         pthread_join(t[i], nullptr);
+    if (child > 0) {
+        body(&w[0]);
+        int st = 0;
+        waitpid(child, &st, 0);
+        w[1].failed = WIFEXITED(st) ? WEXITSTATUS(st) : 1;
+    }
+    const bool read = veeprom_read(0, after, sizeof after) == 0;
     veeprom_exit();
+    long outside = 0;
+    const size_t fields_end = mode == "cancel" ? 52 : 48;
+    for (size_t i = 0; i < sizeof before; ++i)
+        outside += (i < 40 || i >= fields_end) && before[i] != after[i];
     FILE *f = fopen((work + "/result").c_str(), "w");
     if (f != nullptr && opened)
-        fprintf(f, "%ld %ld", w[0].lost + w[1].lost, w[0].failed + w[1].failed);
+        fprintf(f, "%ld %ld", w[0].lost + w[1].lost + outside, w[0].failed + w[1].failed + !read);
     if (f != nullptr)
         fclose(f);
     return 0;
