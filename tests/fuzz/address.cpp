@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int parts = 0;
     const layout::Parse p = layout::parse_address(text.c_str(), ip, parts);
 
-    // Up to four dot-separated decimal numbers of at most 255, the first not 0.
+    // Up to four dot-separated decimal numbers of at most 255, the first not
+    // 0, and not 255.255.255.255 (erased flash).
     unsigned char want[4] = {};
     int fields = 0;
     bool valid = true;
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         at = e + 1;
     }
-    valid = valid && fields > 0 && want[0] != 0;
+    valid = valid && fields > 0 && want[0] != 0 && memcmp(want, "\xff\xff\xff\xff", 4) != 0;
     const bool ok = layout::storable(p, parts, ip);
     if (ok != valid || (p == layout::Parse::too_many) != (fields > 4) || (ok && memcmp(ip, want, 4) != 0)) {
         fprintf(stderr, "parse_address got it wrong for '%s'\n", text.c_str());
