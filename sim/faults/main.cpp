@@ -18,10 +18,8 @@
 namespace fs = std::filesystem;
 using namespace faults;
 
-// A cancelled thread (the "cancel" client) unwinds past the address
-// sanitizer's stack bookkeeping, and the thread's exit then trips a false
-// stack-buffer-underflow in the teardown of its alternate signal stack,
-// which the walks do not need.
+// A cancelled thread unwinds past the address sanitizer's stack bookkeeping,
+// and its exit trips a false report in the alternate signal stack's teardown.
 extern "C" const char *__asan_default_options() { return "use_sigaltstack=0"; } // NOLINT(bugprone-reserved-identifier)
 
 namespace {

@@ -133,8 +133,7 @@ Judged judge(const Target &t, const Setup &s, const Run &r, const sim::Board &b,
         const bool init_failed = !r.out.empty() && lines(r.out).back() == "veeprom_init error";
         const std::string file = b.has("tmp/ip_ip") ? b.get("tmp/ip_ip") : "(none)";
         const std::string want = init_failed ? "stale" : failed ? "(none)" : "192.168.1.10";
-        // Only a file that could not be made is skipped; the kernel's
-        // random bytes are not needed for it.
+        // Only a file that could not be made is skipped (random bytes are not needed).
         const bool skipped = want == "192.168.1.10" && file == "(none)" && r.faults.find(" getrandom") == std::string::npos;
         if (file != want && !skipped)
             why = "address file holds " + file;

@@ -91,9 +91,7 @@ std::string new_image(const std::string &old, Medium m, const Target &t);
 // bytes ("read-window"), as this program runs them in a process of their own.
 int lib_op(Lib op);
 int read_window();
-// Two clients of one store ("threads", or "fork" after opening it), each
-// changing its own field `rounds` times, or `rounds` threads cancelled in
-// their calls ("cancel"); "lost failed" to work/result.
+// Clients of one store: "threads", "fork" or "cancel"; "lost failed" to work/result.
 int clients(const char *how, int rounds);
 
 // One case: a fresh board, the fault switch (when not null) set to k, the run.
