@@ -28,6 +28,10 @@ static unsigned int erase_kib = 64;
 module_param(erase_kib, uint, 0444);
 MODULE_PARM_DESC(erase_kib, "erase block size in KiB");
 
+static char *name = "norsim";
+module_param(name, charp, 0444);
+MODULE_PARM_DESC(name, "the MTD device's name (a board with NAND keeps only veeprom on NOR)");
+
 static struct mtd_info flash;
 static u8 *cells;
 
@@ -159,7 +163,7 @@ static int __init norsim_init(void)
 		return -ENOMEM;
 	memset(cells, 0xff, size_kib * 1024);
 
-	flash.name = "norsim";
+	flash.name = name;
 	flash.type = MTD_NORFLASH;
 	flash.flags = MTD_CAP_NORFLASH;
 	flash.size = (u64)size_kib * 1024;

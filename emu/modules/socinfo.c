@@ -7,6 +7,14 @@
 #include <linux/device.h>
 #include <linux/module.h>
 #include <linux/string.h>
+#include <linux/version.h>
+
+/* From 6.4 the class callbacks take a const class and the class no owner. */
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(6, 4, 0)
+#define SOCINFO_CONST const
+#else
+#define SOCINFO_CONST
+#endif
 
 static char board_id[64] = "301";
 module_param_string(board_id, board_id, sizeof(board_id), 0444);
@@ -42,23 +50,23 @@ static ssize_t store_value(char *value, size_t size, const char *buf, size_t cou
 	return count;
 }
 
-static ssize_t board_id_show(struct class *c, struct class_attribute *a, char *buf)
+static ssize_t board_id_show(SOCINFO_CONST struct class *c, SOCINFO_CONST struct class_attribute *a, char *buf)
 {
 	return show_value(board_id, buf);
 }
 
-static ssize_t board_id_store(struct class *c, struct class_attribute *a,
+static ssize_t board_id_store(SOCINFO_CONST struct class *c, SOCINFO_CONST struct class_attribute *a,
 			      const char *buf, size_t count)
 {
 	return store_value(board_id, sizeof(board_id), buf, count);
 }
 
-static ssize_t boot_mode_show(struct class *c, struct class_attribute *a, char *buf)
+static ssize_t boot_mode_show(SOCINFO_CONST struct class *c, SOCINFO_CONST struct class_attribute *a, char *buf)
 {
 	return show_value(boot_mode, buf);
 }
 
-static ssize_t boot_mode_store(struct class *c, struct class_attribute *a,
+static ssize_t boot_mode_store(SOCINFO_CONST struct class *c, SOCINFO_CONST struct class_attribute *a,
 			       const char *buf, size_t count)
 {
 	return store_value(boot_mode, sizeof(boot_mode), buf, count);
@@ -76,7 +84,9 @@ ATTRIBUTE_GROUPS(socinfo);
 
 static struct class socinfo_class = {
 	.name = "socinfo",
+#if LINUX_VERSION_CODE < KERNEL_VERSION(6, 4, 0)
 	.owner = THIS_MODULE,
+#endif
 	.class_groups = socinfo_groups,
 };
 

@@ -3,10 +3,12 @@
 # veeprom-emu): the board build of the tools on the real MTD, UBI and MMC
 # drivers.  Prints ok/FAIL lines, each medium's differential transcript
 # between "=== sequence MEDIUM" and "=== end", the power-cut table, and the
-# card's store bytes.  The FILEs beside it: sequence.sh, halfchange.
+# card's store bytes.  The FILEs beside it: sequence.sh, halfchange, cell
+# (what this boot runs: full, media, nand or wear; tests/system/run).
 # shellcheck disable=SC2016,SC2034 # check evaluates its tests; sequence.sh reads scratch
 . ./sequence.sh
-scratch=/tmp addr_file=/tmp/ip_ip failed=0
+scratch=/tmp addr_file=/tmp/ip_ip failed=0 cell=$(cat cell) lost=0
+echo "kernel: $(uname -r)"
 
 check() { # DESCRIPTION TEST [WHAT WAS FOUND]
 	if eval "$2"; then echo "ok - $1"; else
@@ -21,7 +23,7 @@ expect() { # STATUS OUTPUT COMMAND...: exit status and output of both streams
 	got="$? '$got'"
 	check "$* gives $want" '[ "$got" = "$want" ]' "$got"
 }
-hex() { dd if="$1" bs=65536 count=1 2>/dev/null | od -An -v -tx1 -j "$2" -N "$3" | tr -d ' \n'; }
+hex() { dd if="$1" bs=512 skip=$(($2 / 512)) count=$((($2 % 512 + $3 + 511) / 512)) 2>/dev/null | od -An -v -tx1 -j $(($2 % 512)) -N "$3" | tr -d ' \n'; }
 text() { printf '%s' "$1" | od -An -tx1 | tr -d ' \n'; }
 holds() { # OFFSET HEX: the store holds HEX there
 	want=$2 got=$(hex "$store" "$1" $((${#2} / 2)))
@@ -94,8 +96,37 @@ hold() {
 }
 release() { { kill "$holder" && wait "$holder"; } 2>/dev/null; }
 
+# erased MEDIUM: a store never written (0xFF) holds no value; a change writes it.
+erased() {
+	check "$1: the erased store reads all 0xFF" '[ -z "$(hex "$store" 0 2048 | tr -d f)" ]'
+	rm -f "$addr_file"
+	expect 255 "255.255.255.255
+ERR: invalid ip, drop IP value from eeprom!!" drask_netaddr g
+	check "$1: no address file from the erased store" '[ ! -e "$addr_file" ]'
+	check "$1: drask_bootcause prints one empty line, exit 0" 'drask_bootcause >/tmp/o 2>&1 && [ "$(od -An -tx1 </tmp/o | tr -d " ")" = 0a ]'
+	shown=$(veeprom show 2>&1)
+	check "$1: veeprom show: every field erased" 'case $shown in *"bootcause: erased"*"address: erased"*"scheme: erased"*) ;; *) false ;; esac' "$shown"
+	expect 0 boot drask_bootcause boot
+	holds 9 "$(text boot)00000000ffffffff"
+}
+
+# wear: 200 changes while weak NAND blocks fail their next erase and UBI retires them.
+if [ "$cell" = wear ]; then
+	for i in $(seq 200); do
+		a=10.1.$((i / 100)).$((i % 100))
+		drask_netaddr s $a && [ "$(drask_netaddr g)" = $a ] || lost=$((lost + 1))
+	done
+	bad=$(cat /sys/class/ubi/ubi10/bad_peb_count) weak=$(tr ',' '\n' </sys/module/nandsim/parameters/weakblocks | wc -l)
+	check "nand: 200 changes while blocks wear out: $lost lost, $bad of the $weak weak blocks retired" '[ $lost = 0 ] && [ "$bad" = "$weak" ]'
+	ubidetach -d 10 && ubiattach -m 1 -d 10 >/dev/null
+	check "nand: after a re-attach still $bad retired, the last change read back" '[ "$(cat /sys/class/ubi/ubi10/bad_peb_count)" = "$bad" ] && [ "$(drask_netaddr g)" = 10.1.2.0 ]'
+	exit $((failed != 0))
+fi
 medium ubi 1 /dev/ubi10_0
 ubidetach -d 10
+[ "$cell" != nand ] || ubiattach -m 1 -d 10 >/dev/null # nandsim badblocks=3,9: marked bad on the chip
+[ "$cell" != nand ] || check "nand: UBI counts the factory bad blocks 3 and 9" '[ "$(cat /sys/class/ubi/ubi10/bad_peb_count)" = 2 ]'
+if [ "$cell" = full ]; then
 expect 0 uboot drask_bootcause uboot
 check "ubi: the run attached UBI device 10 on env (mtd1)" '[ "$(cat /sys/class/ubi/ubi10/mtd_num)" = 1 ]'
 expect 0 "" drask_netaddr s 172.16.5.4
@@ -119,9 +150,13 @@ expect 255 "veeprom_write ret = -1" drask_bootcause all
 release
 holds 9 "$(text system)0000"
 ab ubi /dev/ubi10_0
+ubirmvol /dev/ubi10 -n 0 && ubimkvol /dev/ubi10 -n 0 -N veeprom -s 2048 >/dev/null
+erased ubi
 ubidetach -d 10
+fi
 
-medium mtd 5 /dev/mtd3
+[ "$cell" = nand ] || medium mtd 5 /dev/mtd3
+if [ "$cell" = full ]; then
 # A pattern in the neighbours and in the store's second erase block shows
 # any erase or write that strays from the store's first block.
 yes neighbour | head -c 131072 >/tmp/pattern
@@ -136,15 +171,22 @@ check "mtd: bytes 2048-65535 of the partition erased" \
 	'[ "$(dd if=/dev/mtd3 bs=2048 skip=1 count=31 2>/dev/null | tr -d "\377" | wc -c)" = 0 ]'
 check "mtd: env, boot, data and the store's second erase block untouched" '[ "$(sums)" = "$before" ]'
 ab mtd /dev/mtd3
+flash_erase -q /dev/mtd3 0 1
+erased mtd
+fi
 
 # ---- power cuts and first runs at once ----------------------------------------
 # The flash simulator's cut (emu/modules/norsim.c): cut_after=k tears the k-th
 # program or block erase from then on and freezes the flash after it; ops
 # counts the operations since.  "Power returns" clears the cut and, for UBI,
-# detaches and attaches again: a fresh scan, as after a reboot.
+# detaches and attaches again: a fresh scan, as after a reboot.  NAND has the
+# same controls (emu/modules/nandsim.patch).
+if [ "$cell" = full ] || [ "$cell" = nand ]; then
 ns=/sys/module/norsim/parameters
+[ "$cell" = full ] || ns=/sys/module/nandsim/parameters
 echo 1 >/sys/class/socinfo/boot_mode
 rm -f /tmp/errors
+if [ "$cell" = full ]; then
 for r in $(seq 20); do # every run sees no volume and asks to attach
 	[ ! -e /sys/class/ubi/ubi10 ] || ubidetach -d 10
 	for i in 1 2 3 4; do
@@ -155,6 +197,7 @@ done
 found=
 [ ! -e /tmp/errors ] || found="$(wc -l </tmp/errors) of 80 failed, the first: $(head -n 1 /tmp/errors)"
 check "ubi: four first runs at once after a detach, 20 rounds: no run fails" '[ ! -e /tmp/errors ]' "$found"
+fi
 
 # The store's window before each change: every byte set, so that a write torn
 # anywhere shows; word normal, address 10.0.0.1.
@@ -189,9 +232,9 @@ row() { printf '%-26s %3s  %-26s %-8s %s\n' "$@" >>/tmp/cuts; }
 
 # cut_at NAME K COMMAND...: the old window, a cut at the K-th flash operation
 # of COMMAND, power back; then the store's state (s), and the next runs of
-# both tools (next: a read each and COMMAND again, which must store its
-# field).  One table row.  Fails, with ops and s and COMMAND's status st,
-# when COMMAND ended before its cut.
+# both tools (next: a read each, an erased address refused, and COMMAND again,
+# which must store its field).  One table row.  Fails, with ops and s and
+# COMMAND's status st, when COMMAND ended before its cut.
 cut_at() {
 	name=$1 k=$2
 	shift 2
@@ -211,7 +254,7 @@ cut_at() {
 	torn=$(cat $ns/torn)
 	power_returns
 	s=$(state) next=ok
-	{ drask_bootcause && drask_netaddr g && "$@"; } >/dev/null 2>&1 && stored || next=failed
+	{ drask_bootcause && { drask_netaddr g || [ "$(hex "$store" 17 4)" = ffffffff ]; } && "$@"; } >/dev/null 2>&1 && stored || next=failed
 	row "$name" "$k" "$torn" "$s" $next
 }
 
@@ -255,6 +298,7 @@ expected 17 '\012\024\036\050'
 walk "ubi: netaddr s" drask_netaddr s 10.20.30.40
 check "ubi: drask_netaddr s 10.20.30.40, $(counts)" '[ -n "$ended" ] && [ -z "$damaged$fails" ]'
 
+if [ "$cell" = full ]; then
 # A run killed between the atomic change's request and its last byte.
 put_block /tmp/old
 st=0
@@ -288,14 +332,34 @@ for d in $damaged; do [ -n "$erase_k" ] && [ -n "$write_k" ] && [ "$d" -ge "$era
 check "mtd: drask_bootcause all, $(counts); the erase is operation ${erase_k:-?}, the write-back ${write_k:-?}" \
 	'[ -n "$ended" ] && $inside && [ -z "$fails" ]'
 check "mtd: env, boot, data and the store's second erase block unchanged by every cut" '[ "$(sums)" = "$before" ]'
+fi
 
 echo "=== power cuts: the store after a cut at the k-th flash operation, then power back"
 printf '  %-26s %3s  %-26s %-8s %s\n' run k "operation torn" store "next runs"
 sed 's/^/  /' /tmp/cuts
+fi
+# An uncorrectable read on NAND: two bits flipped in the first byte of the
+# window's page, more than its ECC corrects; the tools fail and write nothing.
+if [ "$cell" = nand ]; then
+	ubidetach -d 10
+	for peb in $(seq 0 127); do # the VID header (at 512) of volume 0, LEB 0
+		case $(hex /dev/mtd1 $((peb * 131072 + 512)) 16) in 55424921????????0000000000000000) at=$peb && break ;; esac
+	done
+	nandflipbits -q /dev/mtd1 0@$((at * 131072 + 2048)) 1@$((at * 131072 + 2048))
+	ubiattach -m 1 -d 10 >/dev/null
+	echo 0 >$ns/cut_after
+	rm -f "$addr_file"
+	expect 255 "veeprom_read ret = -1" drask_bootcause
+	expect 255 "veeprom_write ret = -1" drask_bootcause all
+	expect 255 "veeprom_read ret = -1" drask_netaddr g
+	check "nand: the window's page (block $at) unreadable: no address file, $(cat $ns/ops) flash operations" '[ ! -e "$addr_file" ] && [ "$(cat $ns/ops)" = 0 ]'
+fi
 
+if [ "$cell" != nand ]; then
 medium mmc 0 /dev/mmcblk0p3
 expect 0 system drask_bootcause system
 expect 0 "" drask_netaddr s 10.1.2.3
 ab emmc /dev/mmcblk0p3
 echo "card store: $(hex "$store" 0 2048)"
+fi
 [ $failed = 0 ]
