@@ -8,34 +8,30 @@
  */
 #include <stdio.h>
 #include <veeprom.h>
-
-/* Where the fields live in the store; the bootloader reads the same bytes. */
-enum {
-    boot_target_offset = 9,
-    boot_target_length = 8, /* zero-padded; "recovery" fills all 8 bytes */
-    address_offset = 17,
-    address_length = 4 /* one byte per number; first byte 0: no address */
-};
+#include <veeprom_layout.h>
 
 int main(void)
 {
-    char target[boot_target_length + 1] = {0}; /* room for a terminator */
-    unsigned char address[address_length] = {0};
+    char target[VEEPROM_BOOT_WORD_LENGTH + 1] = {0}; /* room for a terminator */
+    unsigned char address[VEEPROM_ADDRESS_LENGTH] = {0};
 
     if (veeprom_init() < 0) {
         fprintf(stderr, "show_settings: cannot open the store\n");
         return 1;
     }
-    if (veeprom_read(boot_target_offset, target, boot_target_length) < 0 ||
-        veeprom_read(address_offset, (char *)address, address_length) < 0) {
+    if (veeprom_read(VEEPROM_BOOT_WORD_OFFSET, target, VEEPROM_BOOT_WORD_LENGTH) < 0 ||
+        veeprom_read(VEEPROM_ADDRESS_OFFSET, (char *)address, VEEPROM_ADDRESS_LENGTH) < 0) {
         fprintf(stderr, "show_settings: cannot read the store\n");
         veeprom_exit();
         return 1;
     }
     veeprom_exit();
 
+    /* Erased bytes (all 0xFF) hold no value. */
+    if (veeprom_erased((const unsigned char *)target, VEEPROM_BOOT_WORD_LENGTH))
+        target[0] = '\0';
     printf("boot target: %s\n", target);
-    if (address[0] == 0)
+    if (address[0] == 0 || veeprom_erased(address, VEEPROM_ADDRESS_LENGTH))
         printf("address: none\n");
     else
         printf("address: %u.%u.%u.%u\n", address[0], address[1], address[2], address[3]);

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "veeprom_layout.h" // the numbers, shared with C clients
+
 namespace layout {
 
 struct Field {
@@ -27,18 +29,18 @@ struct Field {
 
 // The word the bootloader starts by: one of boot_words, padded with zero
 // bytes; "recovery" fills all 8 bytes with no terminator.
-inline constexpr Field boot_word{9, 8};
+inline constexpr Field boot_word{VEEPROM_BOOT_WORD_OFFSET, VEEPROM_BOOT_WORD_LENGTH};
 // An IPv4 address, one byte per number, first number at the lowest offset;
 // a first byte of 0 means no address.
-inline constexpr Field address{17, 4};
+inline constexpr Field address{VEEPROM_ADDRESS_OFFSET, VEEPROM_ADDRESS_LENGTH};
 // The partition scheme: the text "AB", zero-terminated, marks an AB model,
 // which has no recovery system to boot.
-inline constexpr Field scheme{29, 8};
+inline constexpr Field scheme{VEEPROM_SCHEME_OFFSET, VEEPROM_SCHEME_LENGTH};
 
 // Accepted boot words, in the order drask_bootcause compares them.  Held as
 // text, not as pointers, so a table needs no relocation at start-up.
-inline constexpr char boot_words[][9] = {"normal", "recovery", "uboot", "boot", "system", "all"};
-inline constexpr const char *recovery_word = "recovery";
+inline constexpr char boot_words[][9] = {VEEPROM_BOOT_WORDS};
+inline constexpr const char *recovery_word = VEEPROM_RECOVERY_WORD;
 
 // Whether an argument is one of the boot words, compared whole: an argument
 // of any length is safe here.
@@ -49,7 +51,7 @@ constexpr bool is_boot_word(std::string_view arg)
             return true;
     return false;
 }
-inline constexpr const char *ab_marker = "AB";
+inline constexpr const char *ab_marker = VEEPROM_AB_MARKER;
 
 // Erased flash reads as 0xFF: a field whose bytes are all 0xFF holds no value
 // (a new raw-flash partition, a never-written UBI volume, or a raw-flash
@@ -64,12 +66,13 @@ constexpr bool erased(const unsigned char *bytes, int len)
 
 // Every field lies in the smallest window and in the formatted range, and
 // no field overlaps another.
-inline constexpr int smallest_window = 512;
-inline constexpr int formatted = 256;
+inline constexpr int smallest_window = VEEPROM_WINDOW_FLASH;
+inline constexpr int formatted = VEEPROM_FORMATTED_LENGTH;
 static_assert(boot_word.at >= 0 && boot_word.end() <= address.at);
 static_assert(address.end() <= scheme.at);
 static_assert(scheme.end() <= formatted && formatted <= smallest_window);
 static_assert(sizeof boot_words[0] == boot_word.len + 1, "a word fills the field at most");
+static_assert(sizeof boot_words / sizeof boot_words[0] == VEEPROM_BOOT_WORD_COUNT);
 static_assert(std::string_view(ab_marker).size() < static_cast<size_t>(scheme.len), "the marker and its terminator fit");
 
 } // namespace layout
