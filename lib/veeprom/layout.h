@@ -55,14 +55,8 @@ inline constexpr const char *ab_marker = VEEPROM_AB_MARKER;
 
 // Erased flash reads as 0xFF: a field whose bytes are all 0xFF holds no value
 // (a new raw-flash partition, a never-written UBI volume, or a raw-flash
-// change cut between its erase and its write-back).
-constexpr bool erased(const unsigned char *bytes, int len)
-{
-    for (int i = 0; i < len; ++i)
-        if (bytes[i] != 0xFF)
-            return false;
-    return true;
-}
+// change cut between its erase and its write-back).  The C clients' rule.
+inline bool erased(const unsigned char *bytes, int len) { return veeprom_erased(bytes, len) != 0; }
 
 // Every field lies in the smallest window and in the formatted range, and
 // no field overlaps another.
