@@ -88,6 +88,7 @@ int find_partition(board::Dir &dir, std::string_view wanted, bool &whole)
         size_t got = board::fread(name, 1, sizeof name, f.get());
         f.reset();
         if (got == 0) {
+            const KeepErrno keep;
             fprintf(stderr, "Read mtd name from %s failed!\n", path);
             return -5;
         }
@@ -110,6 +111,7 @@ int lookup_partition(const char *name, bool &whole)
     int result = name == nullptr ? -1 : find_partition(dir, name, whole);
     int closed = board::closedir(dir);
     if (closed != 0) {
+        const KeepErrno keep;
         whole = false;
         fprintf(stderr, "%s: closedir failed!\n", "get_mtdnum_partname");
         return closed;
@@ -137,6 +139,14 @@ int request_attach(int mtd)
     return ctrl.get() < 0 ? -1 : board::ioctl(ctrl.get(), UBI_IOCATT, &req);
 }
 
+// No such partition, for certain: ENOENT, and the tools can say which.
+int no_partition()
+{
+    absent = true;
+    errno = ENOENT;
+    return -1;
+}
+
 int attach_volume()
 {
     if (!board::exists(board::ubi_volume)) {
@@ -147,7 +157,7 @@ int attach_volume()
         if (mtd < 0 && whole)
             mtd = lookup_partition("boot", whole);
         if (mtd < 0)
-            return -1;
+            return whole ? no_partition() : -1;
         // Runs started together each find no volume and ask to attach; the
         // first wins and the kernel answers the others EEXIST.  They go on
         // as attached once the volume's node is there.
@@ -178,26 +188,36 @@ int find_gpt_partition()
     FILE *out = messages != nullptr ? messages : stdout;
     board::File disk(board::fopen(board::mmc_disk, "r"));
     if (!disk) {
+        const KeepErrno keep;
         fprintf(out, "mmc:%s device not found!\n", board::mmc_disk);
         return -1;
     }
     if (board::fseek(disk.get(), gpt::entries_at, SEEK_SET) != 0) {
+        const KeepErrno keep;
         fputs("fseek to gpt offset failed!\n", stderr);
         return -1;
     }
     gpt::Table table;
     size_t got = board::fread(table, gpt::entry_size, gpt::entries, disk.get());
     if (got < gpt::entries) {
+        if (!ferror(disk.get()))
+            errno = EIO; // a disk too short for its table
+        const KeepErrno keep;
         fprintf(out, "read short: %ld\n", static_cast<long>(got));
         return -1;
     }
-    if (const int n = gpt::store_partition(table); n > 0)
-        snprintf(device_path, sizeof device_path, "/dev/mmcblk0p%d", n);
+    const int n = gpt::store_partition(table);
+    if (n == 0)
+        return no_partition();
+    snprintf(device_path, sizeof device_path, "/dev/mmcblk0p%d", n);
     return 0;
 }
 
+// The store's device is found afresh: until it is, there is none.
 int discover()
 {
+    device_path[0] = '\0';
+    absent = false;
     bootmode = boot_mode();
     switch (medium_of(bootmode)) {
     case Medium::volume:
@@ -206,7 +226,10 @@ int discover()
         break;
     case Medium::raw: {
         bool whole = false;
-        snprintf(device_path, sizeof device_path, "/dev/mtd%d", lookup_partition("veeprom", whole));
+        const int mtd = lookup_partition("veeprom", whole);
+        if (mtd < 0)
+            return whole ? no_partition() : -1;
+        snprintf(device_path, sizeof device_path, "/dev/mtd%d", mtd);
         break;
     }
     case Medium::block:
