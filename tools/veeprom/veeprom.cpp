@@ -227,9 +227,9 @@ bool edit(unsigned char *window, int, void *context)
 }
 
 // The bytes a factory programs before a board first boots: the volume's
-// 2048-byte window, raw flash's erase block as a board's own write leaves it
-// (the 2048-byte block it writes back, then erased flash), or the eMMC
-// partition's 512-byte sector.  The rest of the window is zero.
+// 2048-byte window, raw flash's 64 KiB erase block as a board's own write
+// leaves it on new flash (the 512-byte window, then erased bytes), or the
+// eMMC partition's 512-byte sector.  The rest of the window is zero.
 int make_image(const char *medium, const char *name, const settings::Change &c)
 {
     static constexpr char media[][5] = {"ubi", "mtd", "emmc"};
@@ -243,6 +243,8 @@ int make_image(const char *medium, const char *name, const settings::Change &c)
         return FAIL(misuse, "recovery is refused on an AB model\n");
     const bool out = strcmp(name, "-") == 0;
     FILE *f = out ? stdout : fopen(name, "wb");
+    if (m == 1)
+        memset(block + 512, 0xFF, sizeof block - 512);
     bool ok = f != nullptr && fwrite(block, m == 2 ? 512 : sizeof block, 1, f) == 1;
     memset(block, 0xFF, sizeof block);
     for (int i = 1; ok && m == 1 && i < 0x10000 / static_cast<int>(sizeof block); ++i)
