@@ -3,6 +3,9 @@
 // exit status, store bytes, kernel requests and the address file.
 #include "support.h"
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -349,17 +352,18 @@ TEST_P(Tools, Failures)
     } const writes[] = {{BOOTCAUSE, {"boot"}, "veeprom_write ret = -1\n"},
                   {NETADDR, {"s", "1.2.3.4"}, "veeprom_write ret = -1\n"},
                   {NETADDR, {"c"}, "clear ip_ip failed.\n"},
-                  {VEEPROM, {"set", "scheme", "AB"}, "", 1, "veeprom: cannot write the store\n"},
-                  {VEEPROM, {"write", "9", "00"}, "", 1, "veeprom: cannot write the store\n"},
-                  {VEEPROM, {"clear", "9", "8"}, "", 1, "veeprom: cannot clear the store\n"},
-                  {VEEPROM, {"format"}, "", 1, "veeprom: cannot clear the store\n"}};
+                  {VEEPROM, {"set", "scheme", "AB"}, "", 1, "veeprom: <device>: cannot write the store: <why>\n"},
+                  {VEEPROM, {"set", "scheme", "AB", "bootcause", "boot"}, "", 1, "veeprom: <device>: cannot write the store: <why>\n"},
+                  {VEEPROM, {"write", "9", "00"}, "", 1, "veeprom: <device>: cannot write the store: <why>\n"},
+                  {VEEPROM, {"clear", "9", "8"}, "", 1, "veeprom: <device>: cannot clear the store: <why>\n"},
+                  {VEEPROM, {"format"}, "", 1, "veeprom: <device>: cannot clear the store: <why>\n"}};
     const std::string before = b.image();
     for (const Row &r : writes) {
         SCOPED_TRACE(r.out + r.err);
-        // The write fails at the medium's kernel request, or (eMMC, and
-        // veeprom's clears, which make no erase request on raw flash) on a
-        // store that takes no bytes.
-        const bool full = GetParam() == Medium::emmc || r.tool == std::string(VEEPROM);
+        // The write fails at the medium's kernel request (EIO), or (eMMC,
+        // and veeprom's clears on raw flash, which make no erase request) on
+        // a store that takes no bytes (ENOSPC).
+        const bool full = GetParam() == Medium::emmc || (GetParam() == Medium::mtd && (r.args[0] == "clear" || r.args[0] == "format"));
         if (full) {
             remove(b.path(b.store).c_str());
             symlink("/dev/full", b.path(b.store).c_str());
@@ -368,7 +372,10 @@ TEST_P(Tools, Failures)
         }
         Outcome got = run(r.tool, r.args, b.root);
         EXPECT_EQ(got.out, r.out);
-        EXPECT_EQ(got.err, r.err);
+        std::string err = on(b, GetParam(), r.err);
+        if (const size_t at = err.find("<why>"); at != std::string::npos)
+            err.replace(at, 5, full ? "No space left on device" : "Input/output error");
+        EXPECT_EQ(got.err, err);
         EXPECT_EQ(got.status, r.status);
         remove(b.path(full ? b.store : fault).c_str());
         b.put(b.store, before);
@@ -385,6 +392,26 @@ TEST_P(Tools, Failures)
             EXPECT_EQ(run("/bin/sh", {"-c", line + " >/dev/full"}, b.root).status, status) << line;
         }
     }
+    // A lock held past the wait: the store is busy.
+    int locked[2];
+    ASSERT_EQ(pipe(locked), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        const int fd = open(b.path(b.store).c_str(), O_RDONLY);
+        flock(fd, LOCK_EX);
+        _exit(write(locked[1], "x", 1) == 1 ? (sleep(30), 0) : 1);
+    }
+    char c = 0;
+    ASSERT_EQ(read(locked[0], &c, 1), 1);
+    Outcome busy = run(VEEPROM, {"set", "scheme", "AB"}, b.root);
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    close(locked[0]);
+    close(locked[1]);
+    EXPECT_EQ(busy.err, on(b, GetParam(), "veeprom: <device>: cannot write the store: busy: another process held its lock past the 5 s wait\n"));
+    EXPECT_EQ(busy.status, 1);
+    EXPECT_TRUE(same(b.image(), before));
+
     // A store that cannot be opened; a usage error is found before the store.
     remove(b.path(b.store).c_str());
     mkdir(b.path(b.store).c_str(), 0755);
@@ -395,7 +422,7 @@ TEST_P(Tools, Failures)
         int status;
     } unopened[] = {{BOOTCAUSE, "h", "veeprom_init error\n", "", 255},
                     {NETADDR, "g", "veeprom_init error\n", "", 255},
-                    {VEEPROM, "show", "", "veeprom: cannot open the store\n", 1},
+                    {VEEPROM, "show", "", on(b, GetParam(), "veeprom: <device>: cannot open the store: Is a directory\n"), 1},
                     {VEEPROM, "nope", "", "veeprom: unknown command 'nope'\n", 2}};
     for (const auto &r : unopened) {
         Outcome got = run(r.tool, {r.arg}, b.root);
@@ -404,6 +431,22 @@ TEST_P(Tools, Failures)
         EXPECT_EQ(got.status, r.status);
     }
     EXPECT_EQ(b.get("tmp/ip_ip"), "stale");
+
+    // A board with no store partition: what was looked for, on which medium.
+    sim::Layout none = layout_for(GetParam());
+    none.mtd = {"uboot", "rootfs"};
+    none.attached = false;
+    none.gpt = {u"boot", u"veeprom2"};
+    const sim::Board nb = board(none, "none");
+    const char *looked_for = GetParam() == Medium::ubi   ? "no MTD partition named env or boot to attach UBI from"
+                             : GetParam() == Medium::mtd ? "no MTD partition named veeprom"
+                                                         : "no GPT partition named veeprom on /dev/mmcblk0";
+    for (const auto &r : unopened) {
+        Outcome got = run(r.tool, {r.arg}, nb.root);
+        EXPECT_EQ(got.out, r.out);
+        EXPECT_EQ(got.err, r.tool == std::string(VEEPROM) && r.status == 1 ? "veeprom: " + std::string(looked_for) + "\n" : r.err);
+        EXPECT_EQ(got.status, r.status);
+    }
 }
 
 // Both tools rewrite the whole block; the lock keeps each one's change.
