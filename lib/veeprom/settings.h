@@ -120,42 +120,42 @@ struct Reader {
         seen[slot] = true;
         if (slot >= fields || null)
             return true;
-        char text[24];
-        if (vlen >= sizeof text || memchr(value, '\0', vlen) != nullptr)
+        char given[24];
+        if (vlen >= sizeof given || memchr(value, '\0', vlen) != nullptr)
             return refuse(line, Problem::bad_value, slot);
-        memcpy(text, value, vlen);
-        text[vlen] = '\0';
-        if (strcmp(text, "erased") == 0 || strcmp(text, "null") == 0)
+        memcpy(given, value, vlen);
+        given[vlen] = '\0';
+        if (strcmp(given, "erased") == 0 || strcmp(given, "null") == 0)
             return true;
         unsigned char *bytes = out.change.bytes[slot];
-        const bool ok = vlen == 0 ? (memset(bytes, 0, longest), slot != address) : encode(slot, text, bytes);
+        const bool ok = vlen == 0 ? (memset(bytes, 0, longest), slot != address) : encode(slot, given, bytes);
         out.change.given[slot] = ok;
         return ok || refuse(line, Problem::bad_value, slot);
     }
 
-    void text(const char *p, const char *end)
+    void lines(const char *from, const char *to)
     {
-        for (int line = 1; p < end; ++line) {
-            const char *e = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
-            const char *next = e == nullptr ? end : e + 1;
-            e = e == nullptr ? end : e;
-            while (p < e && blank(*p))
-                ++p;
-            while (e > p && blank(e[-1]))
+        for (int n = 1; from < to; ++n) {
+            const char *e = static_cast<const char *>(memchr(from, '\n', static_cast<size_t>(to - from)));
+            const char *next = e == nullptr ? to : e + 1;
+            e = e == nullptr ? to : e;
+            while (from < e && blank(*from))
+                ++from;
+            while (e > from && blank(e[-1]))
                 --e;
-            if (p < e && *p != '#') {
-                const char *colon = static_cast<const char *>(memchr(p, ':', static_cast<size_t>(e - p)));
-                if (colon == nullptr || colon == p) {
-                    refuse(line, Problem::malformed);
+            if (from < e && *from != '#') {
+                const char *colon = static_cast<const char *>(memchr(from, ':', static_cast<size_t>(e - from)));
+                if (colon == nullptr || colon == from) {
+                    refuse(n, Problem::malformed);
                     return;
                 }
                 const char *v = colon + 1;
                 while (v < e && blank(*v))
                     ++v;
-                if (!take(line, p, static_cast<size_t>(colon - p), v, static_cast<size_t>(e - v), false))
+                if (!take(n, from, static_cast<size_t>(colon - from), v, static_cast<size_t>(e - v), false))
                     return;
             }
-            p = next;
+            from = next;
         }
     }
 
@@ -244,7 +244,7 @@ inline Loaded parse(const char *text, size_t size)
     if (p < end && *p == '{')
         r.json(text, end);
     else
-        r.text(text, end);
+        r.lines(text, end);
     return r.out;
 }
 

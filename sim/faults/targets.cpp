@@ -34,7 +34,7 @@ int open_descriptors()
 // What veeprom load reads in the walks: written once, outside every board.
 std::string settings_file()
 {
-    const std::string path = work + "/settings";
+    std::string path = work + "/settings";
     FILE *f = fopen(path.c_str(), "w");
     if (f != nullptr) {
         fputs("medium: mtd\ndevice: /dev/mtd3\nbootcause: all\naddress: 10.0.0.2\nscheme: erased\n", f);
