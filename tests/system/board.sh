@@ -293,6 +293,20 @@ echo "=== power cuts: the store after a cut at the k-th flash operation, then po
 printf '  %-26s %3s  %-26s %-8s %s\n' run k "operation torn" store "next runs"
 sed 's/^/  /' /tmp/cuts
 
+# veeprom image: what a factory programs, written with each medium's own
+# tools, read back by the tools.
+veeprom image mtd /tmp/image.mtd bootcause boot address 10.7.7.7 scheme AB &&
+	flash_erase -q /dev/mtd3 0 1 && dd if=/tmp/image.mtd of=/dev/mtd3 bs=65536 2>/dev/null
+check "mtd: veeprom image mtd is one 64 KiB erase block" '[ "$(wc -c </tmp/image.mtd)" = 65536 ]'
+expect 0 boot drask_bootcause
+expect 0 10.7.7.7 drask_netaddr g
+expect 0 AB veeprom get scheme
+echo 1 >/sys/class/socinfo/boot_mode
+veeprom image ubi /tmp/image.ubi bootcause uboot address 10.8.8.8 && ubiupdatevol /dev/ubi10_0 /tmp/image.ubi
+expect 0 uboot drask_bootcause
+expect 0 10.8.8.8 drask_netaddr g
+expect 0 "" veeprom get scheme
+
 medium mmc 0 /dev/mmcblk0p3
 expect 0 system drask_bootcause system
 expect 0 "" drask_netaddr s 10.1.2.3
