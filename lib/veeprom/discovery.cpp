@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,18 +49,14 @@ template <size_t N> bool name_matches(const char (&text)[N], size_t got, std::st
 // -1 when it does not fit an int, as its low bits would name another device.
 int entry_number(const char *entry)
 {
-    char number[16] = {};
-    for (const char *c = entry; *c != '\0';) {
-        if (*c >= '0' && *c <= '9') {
-            char *end = nullptr;
-            long value = strtol(c, &end, 10);
-            snprintf(number, sizeof number, "%ld", value);
-            c = end;
-        } else {
-            ++c;
-        }
+    int64_t n = 0; // stays above INT_MAX once there
+    bool in_run = false;
+    for (const char *c = entry; *c != '\0'; ++c) {
+        const bool digit = *c >= '0' && *c <= '9';
+        if (digit)
+            n = (in_run ? (n > INT_MAX ? n : n * 10) : 0) + (*c - '0');
+        in_run = digit;
     }
-    const long n = strtol(number, nullptr, 10);
     return n <= INT_MAX ? static_cast<int>(n) : -1;
 }
 
@@ -88,7 +85,6 @@ int find_partition(board::Dir &dir, std::string_view wanted, bool &whole)
         size_t got = board::fread(name, 1, sizeof name, f.get());
         f.reset();
         if (got == 0) {
-            const KeepErrno keep;
             fprintf(stderr, "Read mtd name from %s failed!\n", path);
             return -5;
         }
@@ -111,7 +107,6 @@ int lookup_partition(const char *name, bool &whole)
     int result = name == nullptr ? -1 : find_partition(dir, name, whole);
     int closed = board::closedir(dir);
     if (closed != 0) {
-        const KeepErrno keep;
         whole = false;
         fprintf(stderr, "%s: closedir failed!\n", "get_mtdnum_partname");
         return closed;
@@ -188,22 +183,18 @@ int find_gpt_partition()
     FILE *out = messages != nullptr ? messages : stdout;
     board::File disk(board::fopen(board::mmc_disk, "r"));
     if (!disk) {
-        const KeepErrno keep;
         fprintf(out, "mmc:%s device not found!\n", board::mmc_disk);
         return -1;
     }
     if (board::fseek(disk.get(), gpt::entries_at, SEEK_SET) != 0) {
-        const KeepErrno keep;
         fputs("fseek to gpt offset failed!\n", stderr);
         return -1;
     }
     gpt::Table table;
     size_t got = board::fread(table, gpt::entry_size, gpt::entries, disk.get());
     if (got < gpt::entries) {
-        if (!ferror(disk.get()))
-            errno = EIO; // a disk too short for its table
-        const KeepErrno keep;
         fprintf(out, "read short: %ld\n", static_cast<long>(got));
+        errno = EIO; // the table could not be read whole
         return -1;
     }
     const int n = gpt::store_partition(table);

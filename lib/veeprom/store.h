@@ -18,17 +18,6 @@ namespace veeprom {
 inline constexpr int probe_failed = -5;
 constexpr Medium medium_of(int mode) { return mode == 1 ? Medium::volume : mode == 5 ? Medium::raw : Medium::block; }
 
-// Keeps errno across what follows a failure (a message, an unlock): a
-// failing call leaves the errno of the call that failed, and a stream's first
-// write may set one of its own.
-struct KeepErrno {
-    const int saved = errno;
-    KeepErrno() = default;
-    KeepErrno(const KeepErrno &) = delete;
-    KeepErrno &operator=(const KeepErrno &) = delete;
-    ~KeepErrno() { errno = saved; }
-};
-
 inline constexpr int busy_wait_ms = 5000;
 inline constexpr int busy_poll_ms = 10;
 

@@ -71,8 +71,6 @@ bool write_block(size_t needed)
         ssize_t w = board::write(fd, buffer + put, block_size - put);
         if (w < 0 && errno == EINTR)
             continue;
-        if (w == 0)
-            errno = ENOSPC; // the device takes nothing more
         if (w <= 0)
             return false;
         put += static_cast<size_t>(w);
@@ -95,13 +93,12 @@ bool lock(int op)
 
 // The store's lock for one call: readers share it, a read-modify-write owns
 // it until written back.  release() is for the path where closing the volume
-// drops it.  Unlocking keeps the errno of a failure it follows.
+// drops it.  An unlock that succeeds leaves errno as a failure before it set it.
 class Lock {
 public:
     explicit Lock(int op) : held_(lock(op)) {}
     ~Lock()
     {
-        const KeepErrno keep;
         if (held_)
             board::flock(fd, LOCK_UN);
     }
@@ -125,19 +122,10 @@ struct Span {
 
 // ---- flash volume path --------------------------------------------------
 
-// A range outside the window is refused before any I/O on the store.
-bool in_window(int offset, int length, int window)
-{
-    if (offset >= 0 && length >= 0 && int64_t{offset} + length <= window)
-        return true;
-    errno = EINVAL;
-    return false;
-}
-
+// A message that succeeds leaves errno as the failure before it set it.
 int reopen()
 {
     if (fd == -1 && (init() != 0 || fd == -1)) {
-        const KeepErrno keep;
         fputs("Veeprom Init Failed!\n", stderr);
         return -1;
     }
@@ -178,10 +166,10 @@ int start_change()
 
 // The whole window is read, changed and written back, and the volume closed
 // after a success.
-int volume_io(Op op, const Span &io)
+[[gnu::always_inline]] inline int volume_io(Op op, const Span &io)
 {
     memset(buffer, 0, sizeof buffer);
-    if (!in_window(io.offset, io.length, block_size) || reopen() != 0)
+    if (reopen() != 0)
         return -1;
     Lock held(op == Op::read ? LOCK_SH : LOCK_EX);
     if (!held || !read_window())
@@ -241,11 +229,13 @@ int sector_step(Op op, int64_t s, Span &io)
     return 0;
 }
 
-int sector_io(Op op, Span io)
+[[gnu::always_inline]] inline int sector_io(Op op, Span io)
 {
     const int64_t capacity = (int64_t{end_sector} + 1 - start_sector) * sector_size;
-    if (!in_window(io.offset, io.length, static_cast<int>(capacity)))
+    if (int64_t{io.offset} + io.length > capacity) {
+        errno = EINVAL; // outside the window: no I/O
         return -1;
+    }
     const int64_t first = start_sector + io.offset / sector_size;
     const int64_t count = (int64_t{io.offset} + io.length - 1) / sector_size - io.offset / sector_size + 1;
     if (count == 0)
@@ -264,8 +254,8 @@ int sector_io(Op op, Span io)
 // before any I/O, the probe's included: nothing half done.
 int transfer(Op op, const Span &io)
 {
-    if ((io.length != 0 && ((op == Op::read && io.dst == nullptr) || (op == Op::write && io.src == nullptr))) ||
-        !in_window(io.offset, io.length, block_size)) {
+    if ((io.length != 0 && ((op == Op::read && io.dst == nullptr) || (op == Op::write && io.src == nullptr))) || io.offset < 0 ||
+        io.length < 0 || int64_t{io.offset} + io.length > block_size) {
         errno = EINVAL;
         return -1;
     }

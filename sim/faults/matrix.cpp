@@ -51,12 +51,11 @@ bool library_stderr(const std::string &l)
            (l.starts_with("Read mtd name from /sys/class/mtd/") && l.ends_with("/name failed!"));
 }
 
-// veeprom's last line on a failure: what failed, where, and a reason that
-// errno gave (a lost errno would read "Success").
+// veeprom's last line on a failure: what failed, where, and errno's reason
+// (a lost errno would read "Success").
 bool veeprom_failure(const std::string &l)
 {
-    const bool store = l.starts_with("veeprom: /dev/") &&
-                       (l.find(": cannot open the store: ") != std::string::npos || l.find(": cannot write the store: ") != std::string::npos);
+    const bool store = l.starts_with("veeprom: /dev/") && (l.find(": cannot open the store: ") < l.size() || l.find(": cannot write the store: ") < l.size());
     return (store || l.starts_with("veeprom: cannot find the store on ")) && !l.ends_with(": Success");
 }
 
@@ -124,12 +123,10 @@ Judged judge(const Target &t, const Setup &s, const Run &r, const sim::Board &b,
             messages_ok = messages_ok && library_stdout(out[i]);
     } else if (ours) {
         failed = r.status != 0;
-        if (r.status != 0 && r.status != 1)
+        if (failed && r.status != 1)
             return verdict(Verdict::wrong_message, "exit status " + std::to_string(r.status));
-        if (!failed)
-            output_ok = r.out == t.out;
-        else
-            messages_ok = messages_ok && r.out.empty() && !err.empty() && veeprom_failure(err.back());
+        output_ok = failed || r.out == t.out;
+        messages_ok = messages_ok && (!failed || (r.out.empty() && !err.empty() && veeprom_failure(err.back())));
     } else {
         const bool clear_failed = t.name == "drask_netaddr c" && r.status == 0 && r.out == "clear ip_ip failed.\n";
         failed = r.status != 0 || clear_failed;

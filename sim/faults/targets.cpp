@@ -35,9 +35,8 @@ int open_descriptors()
 std::string settings_file()
 {
     std::string path = work + "/settings";
-    FILE *f = fopen(path.c_str(), "w");
-    if (f != nullptr) {
-        fputs("medium: mtd\ndevice: /dev/mtd3\nbootcause: all\naddress: 10.0.0.2\nscheme: erased\n", f);
+    if (FILE *f = fopen(path.c_str(), "w")) {
+        fputs("device: /dev/mtd3\nbootcause: all\naddress: 10.0.0.2\nscheme: erased\n", f);
         fclose(f);
     }
     return path;

@@ -189,7 +189,7 @@ int pairs(char **arg, int n, settings::Change &c)
 // status of the refusal.
 int load_file(const char *name, settings::Change &c)
 {
-    static char text[4097]; // more than show prints in either form, by far
+    char text[4097]; // more than show prints in either form, by far (on the stack: no bss for a rare command)
     const bool in = strcmp(name, "-") == 0;
     FILE *f = in ? stdin : fopen(name, "r");
     const size_t got = f == nullptr ? 0 : fread(text, 1, sizeof text, f);
