@@ -101,9 +101,7 @@ Judged judge(const Target &t, const Setup &s, const Run &r, const sim::Board &b,
 
     bool failed = false, output_ok = true, messages_ok = true;
     const auto out = lines(r.out), err = lines(r.err);
-    // veeprom's standard error carries the library's lines too, and its own
-    // last line on a failure.
-    const bool ours = t.tool == "veeprom";
+    const bool ours = t.tool == "veeprom"; // its standard error: the library's lines, and its own last on a failure
     for (size_t i = 0; i < err.size(); ++i)
         messages_ok = messages_ok && (library_stderr(err[i]) || (ours && (library_stdout(err[i]) || (r.status != 0 && i + 1 == err.size()))));
     if (t.op != Lib::none) {

@@ -70,7 +70,6 @@ std::vector<Target> targets()
         {"drask_netaddr s", Lib::none, "drask_netaddr", {"s", "10.0.0.2"}, 17, new_address, true, "", {init_err, werr}},
         {"drask_netaddr c", Lib::none, "drask_netaddr", {"c"}, 17, std::string(4, '\0'), true, "",
          {init_err, "clear ip_ip failed."}},
-        // veeprom's messages are judged by their form (matrix.cpp)
         {"veeprom set (two fields)", Lib::none, "veeprom", {"set", "bootcause", "boot", "address", "10.0.0.2"}, 9,
          word("boot") + new_address, true},
         {"veeprom set (no change)", Lib::none, "veeprom", {"set", "bootcause", "system", "address", "192.168.1.10"}},
