@@ -32,6 +32,7 @@ struct Row {
     int window = 0;           // only on media with a window this size; 0: all
     bool erases = true;       // a change on raw flash erases first (a clear does not)
     bool blank = false;       // the store starts as erased flash: every byte 0xFF
+    bool requested = true;    // the change goes through the store (an image is written around it)
 };
 
 std::string word(const char *w) { return std::string(w) + std::string(8 - strlen(w), '\0'); }
@@ -43,11 +44,18 @@ const std::string json = R"({"medium":"<medium>","device":"<device>","bootcause"
                          "\n";
 const std::string erased_shown = "medium: <medium>\ndevice: <device>\nbootcause: erased\naddress: erased\nscheme: erased\n";
 const std::string erased_json = R"({"medium":"<medium>","device":"<device>","bootcause":null,"address":null,"scheme":null})" "\n";
-const std::string help = "usage: veeprom show [--json]\n       veeprom get FIELD\n       veeprom set FIELD VALUE\n"
-                         "       veeprom dump\n       veeprom read OFFSET LENGTH\n       veeprom write OFFSET HEX\n"
+const std::string help = "usage: veeprom show [--json]\n       veeprom get FIELD\n"
+                         "       veeprom set FIELD VALUE [FIELD VALUE]...\n       veeprom load FILE|-\n"
+                         "       veeprom image ubi|mtd|emmc FILE|- [FIELD VALUE]...\n       veeprom dump\n       veeprom read OFFSET LENGTH\n       veeprom write OFFSET HEX\n"
                          "       veeprom clear OFFSET LENGTH\n       veeprom format\n       veeprom --help | --version\n"
                          "FIELD VALUE: bootcause normal|recovery|uboot|boot|system|all, address IPv4|none,\n"
-                         "scheme AB|none.  OFFSET, LENGTH: decimal or 0x-hex.\n";
+                         "scheme AB|none.  FILE: what show prints, either form.  OFFSET, LENGTH: decimal\n"
+                         "or 0x-hex.\n";
+// Shell lines: a settings file fed to load; an image put into <store>, the store image.
+std::string load(const std::string &text) { return "printf '" + text + "' | " VEEPROM " load -"; }
+const std::string image = VEEPROM " image <medium> - bootcause boot scheme AB | dd of=<store> conv=notrunc status=none && ";
+const std::string ab_refused = "veeprom: recovery is refused on an AB model\n";
+const std::string imaged = std::string(9, '\0') + word("boot") + std::string(12, '\0') + "AB" + std::string(481, '\0');
 
 // The library's dump of bytes 0-255 of the store as the rows start it.
 std::string dumped()
@@ -155,8 +163,37 @@ const Row rows[] = {
     {VEEPROM, {"set", "scheme", "AB"}, "", 0, 29, "AB\0\0\0\0\0\0"_b},
     {VEEPROM, {"set", "scheme", "none"}, "", 0, 29, std::string(8, '\0'), "stale", "AB\0"_b},
     {.tool = VEEPROM, .args = {"set", "scheme", "ab"}, .status = 2, .err = cannot("scheme", "ab")},
-    {.tool = VEEPROM, .args = {"set", "scheme"}, .status = 2, .err = usage_error("set FIELD VALUE")},
-    {.tool = VEEPROM, .args = {"set", "scheme", "AB", "x"}, .status = 2, .err = usage_error("set FIELD VALUE")},
+    {.tool = VEEPROM, .args = {"set", "scheme"}, .status = 2, .err = usage_error("set FIELD VALUE [FIELD VALUE]...")},
+    {.tool = VEEPROM, .args = {"set", "scheme", "AB", "x"}, .status = 2, .err = usage_error("set FIELD VALUE [FIELD VALUE]...")},
+    // several fields in one change, judged on its result; a no-op writes nothing
+    {VEEPROM, {"set", "address", "none", "scheme", "AB", "bootcause", "all"}, "", 0, 9, word("all") + std::string(12, '\0') + "AB"},
+    {VEEPROM, {"set", "scheme", "none", "bootcause", "recovery"}, "", 0, 9, "recovery\xc0\xa8\x01\x0a"_b + std::string(16, '\0'),
+     "stale", "AB\0"_b},
+    {VEEPROM, {"set", "bootcause", "system", "address", "192.168.1.10", "scheme", "none"}, "", 0},
+    {.tool = VEEPROM, .args = {"set", "scheme", "AB", "bootcause", "recovery"}, .status = 2, .err = ab_refused},
+    {.tool = VEEPROM, .args = {"set", "bootcause", "boot", "address", "300.1.1.1"}, .status = 2, .err = cannot("address", "300.1.1.1")},
+    // load: what show prints, in either form
+    {"/bin/sh", {"-c", load("medium: x\\ndevice: y\\n\\n# kept\\nbootcause: boot\\naddress: 10.0.0.1\\nscheme: AB")}, "", 0, 9,
+     word("boot") + "\x0a\0\0\x01"_b + std::string(8, '\0') + "AB"},
+    {"/bin/sh", {"-c", load(R"({"medium":"ubi", "bootcause":"uboot",\n"address":null,"scheme":"AB"})")}, "", 0, 9,
+     word("uboot") + "\xc0\xa8\x01\x0a"_b + std::string(8, '\0') + "AB"},
+    {"/bin/sh", {"-c", load("bootcause: erased\\naddress: none\\nscheme: ")}, "", 0, 17, std::string(4, '\0')},
+    {"/bin/sh", {"-c", VEEPROM " show >\"$VEEPROM_ROOT/f\" && " VEEPROM " load \"$VEEPROM_ROOT/f\""}, "", 0},
+    {"/bin/sh", {"-c", VEEPROM " show --json | " VEEPROM " load -"}, "", 0},
+    {.tool = "/bin/sh", .args = {"-c", VEEPROM " show --json | " VEEPROM " load -"}, .status = 2, .scheme = "\"\\\x01\xffz\0"_b,
+     .err = "veeprom: -: line 1: bad value for scheme\n"}, // escaped bytes: no value set takes
+    {"/bin/sh", {"-c", VEEPROM " show >\"$VEEPROM_ROOT/f\" && " VEEPROM " format && rm -f \"$VEEPROM_ROOT/requests.log\" && " VEEPROM
+                       " load \"$VEEPROM_ROOT/f\""}, "", 0, 0, std::string(256, '\0').replace(9, stored.size(), stored)},
+    {.tool = "/bin/sh", .args = {"-c", load("bootcause: boot\\naddress: 300.1.1.1")}, .status = 2,
+     .err = "veeprom: -: line 2: bad value for address\n"},
+    {.tool = "/bin/sh", .args = {"-c", load("\\ncolour: red")}, .status = 2, .err = "veeprom: -: line 2: unknown key\n"},
+    {.tool = "/bin/sh", .args = {"-c", load("scheme: AB\\nbootcause boot")}, .status = 2, .err = "veeprom: -: line 2: malformed line\n"},
+    {.tool = "/bin/sh", .args = {"-c", "flock -o <store> sleep 30 & sleep 0.5; " VEEPROM " set scheme AB; s=$?; kill $!; exit $s"},
+     .status = 1, .err = "veeprom: <device>: cannot write the store: busy: another process held its lock past the 5 s wait\n"},
+    // image: written onto the board's medium, read back by veeprom and drask_bootcause
+    {.tool = "/bin/sh", .args = {"-c", image + VEEPROM " get bootcause && " VEEPROM " get scheme && " BOOTCAUSE}, .out = "boot\nAB\nboot\n",
+     .now = imaged, .requested = false},
+    {.tool = VEEPROM, .args = {"image", "ubi", "-", "bootcause", "recovery", "scheme", "AB"}, .status = 2, .err = ab_refused},
     // the library's maintenance operations, within the window (2048 bytes on
     // the UBI volume, 512 on raw flash and eMMC)
     {VEEPROM, {"dump"}, dumped(), 0},
@@ -207,11 +244,12 @@ const Row rows[] = {
     {NETADDR, {"g"}, "192.168.1.10\n", 0, 0, "", "192.168.1.10", "", "<&-"},
 };
 
-// The board's medium and device in place of <medium> and <device>.
+// The board's medium, device and store image in place of <medium>, <device>
+// and <store>.
 std::string on(const sim::Board &b, Medium m, std::string text)
 {
     for (const auto &[name, value] : {std::pair<std::string, std::string>{"<medium>", m == Medium::ubi ? "ubi" : m == Medium::mtd ? "mtd" : "emmc"},
-                                      {"<device>", "/" + b.store}})
+                                      {"<device>", "/" + b.store}, {"<store>", "'" + b.path(b.store) + "'"}})
         for (size_t at; (at = text.find(name)) != std::string::npos;)
             text.replace(at, name.size(), value);
     return text;
@@ -251,12 +289,15 @@ TEST_P(Tools, Commands)
         b.put("tmp/ip_ip", "stale");
         remove(b.path("requests.log").c_str());
 
+        std::vector<std::string> args;
         std::string line = std::string("exec ") + r.tool;
-        for (const auto &a : r.args)
+        for (const auto &a : r.args) {
+            args.push_back(on(b, GetParam(), a));
             line += " '" + a + "'";
-        Outcome got = *r.redirect != '\0' ? run("/bin/sh", {"-c", line + " " + r.redirect}, b.root) : run(r.tool, r.args, b.root);
+        }
+        Outcome got = *r.redirect != '\0' ? run("/bin/sh", {"-c", line + " " + r.redirect}, b.root) : run(r.tool, args, b.root);
         EXPECT_EQ(got.out, on(b, GetParam(), r.out));
-        EXPECT_EQ(got.err, r.err);
+        EXPECT_EQ(got.err, on(b, GetParam(), r.err));
         EXPECT_EQ(got.status, r.status);
         std::string after = before;
         after.replace(r.at, r.now.size(), r.now);
@@ -264,7 +305,7 @@ TEST_P(Tools, Commands)
         if (GetParam() == Medium::mtd && erased)
             std::fill(after.begin() + 2048, after.end(), '\xFF');
         EXPECT_TRUE(same(b.image(), after));
-        EXPECT_EQ(b.requests(), erased ? write_request(GetParam()) : "");
+        EXPECT_EQ(b.requests(), erased && r.requested ? write_request(GetParam()) : "");
         EXPECT_EQ(b.has("tmp/ip_ip") ? b.get("tmp/ip_ip") : missing, r.ip);
     }
 }
@@ -312,17 +353,17 @@ TEST_P(Tools, Failures)
     } const writes[] = {{BOOTCAUSE, {"boot"}, "veeprom_write ret = -1\n"},
                   {NETADDR, {"s", "1.2.3.4"}, "veeprom_write ret = -1\n"},
                   {NETADDR, {"c"}, "clear ip_ip failed.\n"},
-                  {VEEPROM, {"set", "scheme", "AB"}, "", 1, "veeprom: cannot write the store\n"},
-                  {VEEPROM, {"write", "9", "00"}, "", 1, "veeprom: cannot write the store\n"},
-                  {VEEPROM, {"clear", "9", "8"}, "", 1, "veeprom: cannot clear the store\n"},
-                  {VEEPROM, {"format"}, "", 1, "veeprom: cannot clear the store\n"}};
+                  {VEEPROM, {"set", "scheme", "AB"}, "", 1, "veeprom: <device>: cannot write the store: <why>\n"},
+                  {VEEPROM, {"write", "9", "00"}, "", 1, "veeprom: <device>: cannot write the store: <why>\n"},
+                  {VEEPROM, {"clear", "9", "8"}, "", 1, "veeprom: <device>: cannot clear the store: <why>\n"},
+                  {VEEPROM, {"format"}, "", 1, "veeprom: <device>: cannot clear the store: <why>\n"}};
     const std::string before = b.image();
     for (const Row &r : writes) {
         SCOPED_TRACE(r.out + r.err);
-        // The write fails at the medium's kernel request, or (eMMC, and
-        // veeprom's clears, which make no erase request on raw flash) on a
-        // store that takes no bytes.
-        const bool full = GetParam() == Medium::emmc || r.tool == std::string(VEEPROM);
+        // The write fails at the medium's kernel request (EIO), or (eMMC,
+        // and veeprom's clears on raw flash, which make no erase request) on
+        // a store that takes no bytes (ENOSPC).
+        const bool full = GetParam() == Medium::emmc || (GetParam() == Medium::mtd && (r.args[0] == "clear" || r.args[0] == "format"));
         if (full) {
             remove(b.path(b.store).c_str());
             symlink("/dev/full", b.path(b.store).c_str());
@@ -331,7 +372,10 @@ TEST_P(Tools, Failures)
         }
         Outcome got = run(r.tool, r.args, b.root);
         EXPECT_EQ(got.out, r.out);
-        EXPECT_EQ(got.err, r.err);
+        std::string err = on(b, GetParam(), r.err);
+        if (const size_t at = err.find("<why>"); at != std::string::npos)
+            err.replace(at, 5, full ? "No space left on device" : "Input/output error");
+        EXPECT_EQ(got.err, err);
         EXPECT_EQ(got.status, r.status);
         remove(b.path(full ? b.store : fault).c_str());
         b.put(b.store, before);
@@ -348,7 +392,13 @@ TEST_P(Tools, Failures)
             EXPECT_EQ(run("/bin/sh", {"-c", line + " >/dev/full"}, b.root).status, status) << line;
         }
     }
-    // A store that cannot be opened; a usage error is found before the store.
+    // A store that cannot be opened, a board with none; a usage error is found before either.
+    sim::Layout none = layout_for(GetParam());
+    none.mtd = {"uboot"}, none.attached = false, none.gpt = {u"boot"};
+    const sim::Board nb = board(none, "none");
+    const std::string looked_for = GetParam() == Medium::ubi   ? "veeprom: no MTD partition named env or boot to attach UBI from\n"
+                                   : GetParam() == Medium::mtd ? "veeprom: no MTD partition named veeprom\n"
+                                                               : "veeprom: no GPT partition named veeprom on /dev/mmcblk0\n";
     remove(b.path(b.store).c_str());
     mkdir(b.path(b.store).c_str(), 0755);
     b.put("tmp/ip_ip", "stale");
@@ -358,13 +408,15 @@ TEST_P(Tools, Failures)
         int status;
     } unopened[] = {{BOOTCAUSE, "h", "veeprom_init error\n", "", 255},
                     {NETADDR, "g", "veeprom_init error\n", "", 255},
-                    {VEEPROM, "show", "", "veeprom: cannot open the store\n", 1},
+                    {VEEPROM, "show", "", on(b, GetParam(), "veeprom: <device>: cannot open the store: Is a directory\n"), 1},
                     {VEEPROM, "nope", "", "veeprom: unknown command 'nope'\n", 2}};
     for (const auto &r : unopened) {
-        Outcome got = run(r.tool, {r.arg}, b.root);
-        EXPECT_EQ(got.out, r.out);
-        EXPECT_EQ(got.err, r.err);
-        EXPECT_EQ(got.status, r.status);
+        for (const bool absent : {false, true}) {
+            Outcome got = run(r.tool, {r.arg}, absent ? nb.root : b.root);
+            EXPECT_EQ(got.out, r.out);
+            EXPECT_EQ(got.err, absent && r.status == 1 ? looked_for : r.err);
+            EXPECT_EQ(got.status, r.status);
+        }
     }
     EXPECT_EQ(b.get("tmp/ip_ip"), "stale");
 }

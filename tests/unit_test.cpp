@@ -108,31 +108,32 @@ TEST_F(BoardTest, Discovery)
         std::function<void(const sim::Board &)> setup;
         int ret;
         std::string path, requests, out;
+        int err = 0; // errno after a failure
     } const rows[] = {
         {"attached volume", Medium::ubi, nullptr, nullptr, 0, "/dev/ubi10_0", "", ""},
         {"attach on env", Medium::ubi, [](auto &s) { s.attached = false; }, nullptr, 0, "/dev/ubi10_0", attach, ""},
         {"attach on boot", Medium::ubi, [](auto &s) { s.attached = false, s.mtd = {"uboot", "boot"}; }, nullptr, 0,
          "/dev/ubi10_0", attach, ""},
-        {"nothing to attach", Medium::ubi, [](auto &s) { s.attached = false, s.mtd = {"uboot"}; }, nullptr, -1, "", "", ""},
+        {"nothing to attach", Medium::ubi, [](auto &s) { s.attached = false, s.mtd = {"uboot"}; }, nullptr, -1, "", "", "", ENOENT},
         {"attach refused", Medium::ubi, [](auto &s) { s.attached = false; },
-         [](auto &b) { b.put("fail/UBI_IOCATT", ""); }, -1, "", attach, ""},
+         [](auto &b) { b.put("fail/UBI_IOCATT", ""); }, -1, "", attach, "", EIO},
         {"attached meanwhile by another run", Medium::ubi, [](auto &s) { s.attached = false; },
          [](auto &b) { b.put("attached-meanwhile", ""); }, 0, "/dev/ubi10_0", attach, ""},
         {"node not there yet", Medium::ubi, [](auto &s) { s.attached = false; },
-         [](auto &b) { b.put("fail/ubi-node", ""); }, -1, "/dev/ubi10_0", attach, ""},
+         [](auto &b) { b.put("fail/ubi-node", ""); }, -1, "/dev/ubi10_0", attach, "", ENOENT},
         {"mtd7", Medium::mtd, [](auto &s) { s.mtd = {"a", "b", "c", "d", "e", "f", "g", "veeprom"}; }, nullptr, 0,
          "/dev/mtd7", "", ""},
-        {"no mtd partition", Medium::mtd, [](auto &s) { s.mtd = {"env"}; }, nullptr, -1, "/dev/mtd-1", "", ""},
+        {"no mtd partition", Medium::mtd, [](auto &s) { s.mtd = {"env"}; }, nullptr, -1, "", "", "", ENOENT},
         {"gpt third", Medium::emmc, nullptr, nullptr, 0, "/dev/mmcblk0p3", "", ""},
         {"gpt last match wins", Medium::emmc,
          [](auto &s) { s.gpt = {u"a", u"b", u"c", u"veeprom", u"d", u"e", u"f", u"g", u"h", u"veeprom"}; }, nullptr, 0,
          "/dev/mmcblk0p10", "", ""},
-        {"gpt near names", Medium::emmc, [](auto &s) { s.gpt = {u"veeprom2", u"VEEPROM", u"veepro"}; }, nullptr, -1, "", "", ""},
+        {"gpt near names", Medium::emmc, [](auto &s) { s.gpt = {u"veeprom2", u"VEEPROM", u"veepro"}; }, nullptr, -1, "", "", "", ENOENT},
         {"gpt high bytes", Medium::emmc, [&](auto &s) { s.gpt = {u"x", high}; }, nullptr, 0, "/dev/mmcblk0p2", "", ""},
         {"no disk", Medium::emmc, nullptr, [](auto &b) { remove(b.path("dev/mmcblk0").c_str()); }, -1, "", "",
-         "mmc:/dev/mmcblk0 device not found!\n"},
+         "mmc:/dev/mmcblk0 device not found!\n", ENOENT},
         {"short disk", Medium::emmc, nullptr, [](auto &b) { b.put("dev/mmcblk0", std::string(1024 + 5 * 128 + 7, '\0')); },
-         -1, "", "", "read short: 5\n"},
+         -1, "", "", "read short: 5\n", EIO},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.what);
@@ -143,8 +144,11 @@ TEST_F(BoardTest, Discovery)
         if (r.setup)
             r.setup(b);
         CaptureStdout();
-        EXPECT_EQ(veeprom_init(), r.ret);
+        const int ret = veeprom_init();
+        const int err = ret == 0 ? 0 : errno;
         EXPECT_EQ(GetCapturedStdout(), r.out);
+        EXPECT_EQ(ret, r.ret);
+        EXPECT_EQ(err, r.err);
         EXPECT_EQ(veeprom::device_path, r.path);
         EXPECT_EQ(veeprom::bootmode, r.m == Medium::ubi ? 1 : r.m == Medium::mtd ? 5 : 0);
         EXPECT_EQ(veeprom::fd >= 0, r.ret == 0);
@@ -239,6 +243,7 @@ TEST_P(Media, RangesAndFaults)
         const bool ok = volume() ? r.volume_ok : r.sector_ok;
         const bool io = volume() || r.offset != 512; // a sector-path call that touches no sector does no I/O
         EXPECT_EQ(veeprom_write(r.offset, data.c_str(), r.length), ok ? 0 : -1);
+        EXPECT_TRUE(ok || errno == (r.fault.empty() ? EINVAL : r.fault != "full" ? EIO : GetParam() == Medium::emmc ? ENOSPC : ENOTTY));
         if (r.fault != "full") {
             EXPECT_TRUE(same(b.image(), ok ? expected(r.offset, data, io) : pattern));
         }

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,18 +49,14 @@ template <size_t N> bool name_matches(const char (&text)[N], size_t got, std::st
 // -1 when it does not fit an int, as its low bits would name another device.
 int entry_number(const char *entry)
 {
-    char number[16] = {};
-    for (const char *c = entry; *c != '\0';) {
-        if (*c >= '0' && *c <= '9') {
-            char *end = nullptr;
-            long value = strtol(c, &end, 10);
-            snprintf(number, sizeof number, "%ld", value);
-            c = end;
-        } else {
-            ++c;
-        }
+    int64_t n = 0; // stays above INT_MAX once there
+    bool in_run = false;
+    for (const char *c = entry; *c != '\0'; ++c) {
+        const bool digit = *c >= '0' && *c <= '9';
+        if (digit)
+            n = (in_run ? (n > INT_MAX ? n : n * 10) : 0) + (*c - '0');
+        in_run = digit;
     }
-    const long n = strtol(number, nullptr, 10);
     return n <= INT_MAX ? static_cast<int>(n) : -1;
 }
 
@@ -137,6 +134,14 @@ int request_attach(int mtd)
     return ctrl.get() < 0 ? -1 : board::ioctl(ctrl.get(), UBI_IOCATT, &req);
 }
 
+// No such partition, for certain: ENOENT, and the tools can say which.
+int no_partition()
+{
+    absent = true;
+    errno = ENOENT;
+    return -1;
+}
+
 int attach_volume()
 {
     if (!board::exists(board::ubi_volume)) {
@@ -147,7 +152,7 @@ int attach_volume()
         if (mtd < 0 && whole)
             mtd = lookup_partition("boot", whole);
         if (mtd < 0)
-            return -1;
+            return whole ? no_partition() : -1;
         // Runs started together each find no volume and ask to attach; the
         // first wins and the kernel answers the others EEXIST.  They go on
         // as attached once the volume's node is there.
@@ -189,15 +194,21 @@ int find_gpt_partition()
     size_t got = board::fread(table, gpt::entry_size, gpt::entries, disk.get());
     if (got < gpt::entries) {
         fprintf(out, "read short: %ld\n", static_cast<long>(got));
+        errno = EIO; // the table could not be read whole
         return -1;
     }
-    if (const int n = gpt::store_partition(table); n > 0)
-        snprintf(device_path, sizeof device_path, "/dev/mmcblk0p%d", n);
+    const int n = gpt::store_partition(table);
+    if (n == 0)
+        return no_partition();
+    snprintf(device_path, sizeof device_path, "/dev/mmcblk0p%d", n);
     return 0;
 }
 
+// The store's device is found afresh: until it is, there is none.
 int discover()
 {
+    device_path[0] = '\0';
+    absent = false;
     bootmode = boot_mode();
     switch (medium_of(bootmode)) {
     case Medium::volume:
@@ -206,7 +217,10 @@ int discover()
         break;
     case Medium::raw: {
         bool whole = false;
-        snprintf(device_path, sizeof device_path, "/dev/mtd%d", lookup_partition("veeprom", whole));
+        const int mtd = lookup_partition("veeprom", whole);
+        if (mtd < 0)
+            return whole ? no_partition() : -1;
+        snprintf(device_path, sizeof device_path, "/dev/mtd%d", mtd);
         break;
     }
     case Medium::block:

@@ -14,6 +14,7 @@ inline constexpr int sector_size = 512;
 extern int fd;                 // the open store device, -1 when closed
 extern char device_path[128];  // survives veeprom_exit for the next init
 extern int bootmode;           // medium recorded by the last discovery
+extern bool absent;            // the last discovery found no store partition
 extern int start_sector;
 extern int end_sector;
 extern unsigned char buffer[block_size];
@@ -27,6 +28,7 @@ inline void forget()
     fd = -1;
     device_path[0] = '\0';
     bootmode = 0;
+    absent = false;
 }
 
 } // namespace veeprom

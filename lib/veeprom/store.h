@@ -5,15 +5,16 @@
 #define VEEPROM_STORE_H
 
 #include "board.h"
+#include "tools.h"
 
 #include <cerrno>
 #include <pthread.h>
 
 namespace veeprom {
 
-// The medium a probe names: 1 the UBI volume, 5 raw flash, anything else the
-// eMMC partition (0, and probe_failed when a probe file gave nothing).
-enum class Medium { block, volume, raw };
+// The medium a probe names (tools.h): 1 the UBI volume, 5 raw flash,
+// anything else the eMMC partition (0, and probe_failed when a probe file
+// gave nothing).
 inline constexpr int probe_failed = -5;
 constexpr Medium medium_of(int mode) { return mode == 1 ? Medium::volume : mode == 5 ? Medium::raw : Medium::block; }
 
@@ -23,7 +24,8 @@ inline constexpr int busy_poll_ms = 10;
 // Another run holds the store only for moments, so what it holds is waited
 // for, busy_wait_ms at most, retrying every busy_poll_ms; after that the call
 // fails as any other failure does.  `busy` (and `busy_too`, when given) is
-// the errno that means "held".
+// the errno that means "held", and the one a call still held at the end
+// leaves.
 template <class Call> int waiting(int busy, Call call, int busy_too = 0)
 {
     for (int waited = 0;; waited += busy_poll_ms) {

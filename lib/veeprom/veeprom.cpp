@@ -28,6 +28,7 @@ namespace veeprom {
 int fd = -1;
 char device_path[128];
 int bootmode;
+bool absent;
 int start_sector;
 int end_sector;
 unsigned char buffer[block_size];
@@ -106,7 +107,7 @@ bool lock(int op)
 
 // The store's lock for one call: readers share it, a read-modify-write owns
 // it until written back.  release() is for the path where closing the volume
-// drops it.
+// drops it.  An unlock that succeeds leaves errno as a failure before it set it.
 class Lock {
 public:
     explicit Lock(int op) : held_(lock(op)) {}
@@ -135,11 +136,7 @@ struct Span {
 
 // ---- flash volume path --------------------------------------------------
 
-bool in_window(int offset, int length)
-{
-    return offset >= 0 && length >= 0 && int64_t{offset} + length <= block_size;
-}
-
+// A message that succeeds leaves errno as the failure before it set it.
 int reopen()
 {
     if (fd == -1 && (init() != 0 || fd == -1)) {
@@ -183,10 +180,10 @@ int start_change()
 
 // The whole window is read, changed and written back, and the volume closed
 // after a success.
-int volume_io(Op op, const Span &io)
+[[gnu::always_inline]] inline int volume_io(Op op, const Span &io)
 {
     memset(buffer, 0, sizeof buffer);
-    if (!in_window(io.offset, io.length) || reopen() != 0)
+    if (reopen() != 0)
         return -1;
     Lock held(op == Op::read ? LOCK_SH : LOCK_EX);
     if (!held || !read_window())
@@ -246,13 +243,13 @@ int sector_step(Op op, int64_t s, Span &io)
     return 0;
 }
 
-int sector_io(Op op, Span io)
+[[gnu::always_inline]] inline int sector_io(Op op, Span io)
 {
-    if (io.offset < 0 || io.length < 0)
-        return -1;
     const int64_t capacity = (int64_t{end_sector} + 1 - start_sector) * sector_size;
-    if (int64_t{io.offset} + io.length > capacity)
+    if (int64_t{io.offset} + io.length > capacity) {
+        errno = EINVAL; // outside the window: no I/O
         return -1;
+    }
     const int64_t first = start_sector + io.offset / sector_size;
     const int64_t count = (int64_t{io.offset} + io.length - 1) / sector_size - io.offset / sector_size + 1;
     if (count == 0)
@@ -267,17 +264,79 @@ int sector_io(Op op, Span io)
 }
 
 // Each call probes the medium afresh and takes the path it names; the erase
-// follows the medium found at discovery.
+// follows the medium found at discovery.  What no window holds is refused
+// before any I/O, the probe's included: nothing half done.
 int transfer(Op op, const Span &io)
 {
-    if (io.length != 0 && ((op == Op::read && io.dst == nullptr) || (op == Op::write && io.src == nullptr))) {
-        errno = EINVAL; // refused before any I/O: nothing half done
+    if ((io.length != 0 && ((op == Op::read && io.dst == nullptr) || (op == Op::write && io.src == nullptr))) || io.offset < 0 ||
+        io.length < 0 || int64_t{io.offset} + io.length > block_size) {
+        errno = EINVAL;
         return -1;
     }
     return medium_of(boot_mode()) == Medium::volume ? volume_io(op, io) : sector_io(op, io);
 }
 
+// The window's read-modify-write under one lock; written back only when the
+// edit changed it.  On the volume the whole window is one atomic change; on
+// raw flash and eMMC it is the store's first sector.
+int update_volume(Edit edit, void *context)
+{
+    memset(buffer, 0, sizeof buffer);
+    if (reopen() != 0)
+        return -1;
+    Lock held(LOCK_EX);
+    if (!held || !read_window())
+        return -1;
+    if (edit(buffer, block_size, context) && (start_change() != 0 || !write_block(block_size)))
+        return -1;
+    held.release();
+    close_volume();
+    return 0;
+}
+
+int update_sectors(Edit edit, void *context)
+{
+    const auto pos = static_cast<off_t>(static_cast<uint32_t>(start_sector * sector_size));
+    memset(buffer, 0, sizeof buffer);
+    const Lock held(LOCK_EX);
+    if (!held || board::lseek(fd, pos, SEEK_SET) < 0)
+        return -1;
+    const ssize_t got = read_block(buffer, block_size);
+    if (got < 0)
+        return -1;
+    if (!edit(buffer, sector_size, context))
+        return 0;
+    if (medium_of(bootmode) == Medium::raw) {
+        erase_info_user erase{0, erase_length}; // the new block is complete in memory
+        if (board::ioctl(fd, MEMERASE, &erase) < 0)
+            return -1;
+    }
+    const size_t needed = std::max(static_cast<size_t>(got), static_cast<size_t>(sector_size));
+    return board::lseek(fd, pos, SEEK_SET) < 0 || !write_block(needed) ? -1 : 0;
+}
+
 } // namespace
+
+// ---- for the project's tools (tools.h) ----------------------------------
+
+int veeprom::update(Edit edit, void *context)
+{
+    const Turn turn;
+    if (edit == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    return medium_of(boot_mode()) == Medium::volume ? update_volume(edit, context) : update_sectors(edit, context);
+}
+
+void veeprom::where(Where &w)
+{
+    const Turn turn;
+    static_assert(sizeof w.device == sizeof device_path);
+    w.medium = medium_of(bootmode);
+    memcpy(w.device, device_path, sizeof w.device);
+    w.absent = absent;
+}
 
 // ---- public interface ---------------------------------------------------
 // Each function takes its turn with the others for its whole run.

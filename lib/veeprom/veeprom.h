@@ -8,6 +8,19 @@
  * or sector 0 (512 bytes) of the MTD or eMMC partition.  Store operations
  * return 0 on success and -1 on failure.
  *
+ * A failing call leaves errno as the operating-system call that failed set
+ * it (EIO, EACCES, ENOSPC, ...), with these of its own:
+ *   EINVAL       a negative offset or length, a range outside the window, or
+ *                a NULL buffer with a non-zero length; refused before any
+ *                I/O on the store;
+ *   EWOULDBLOCK  the store's lock still held by another process after the
+ *                5 s wait;
+ *   EBUSY        the UBI volume still held open by another process after the
+ *                5 s wait;
+ *   ENOENT       from veeprom_init: the board has no store partition (no MTD
+ *                or GPT partition named veeprom, no MTD partition env or boot
+ *                to attach UBI from), or a device node that is missing.
+ *
  * Threads: the functions are thread-safe; calls from different threads take
  * turns, each holding one process-wide mutex for its whole run.
  * Cancellation: a call runs with thread cancellation disabled, so a thread

@@ -33,6 +33,17 @@ int open_descriptors()
     return n;
 }
 
+// What veeprom load reads in the walks: written once, outside every board.
+std::string settings_file()
+{
+    std::string path = work + "/settings";
+    if (FILE *f = fopen(path.c_str(), "w")) {
+        fputs("device: /dev/mtd3\nbootcause: all\naddress: 10.0.0.2\nscheme: erased\n", f);
+        fclose(f);
+    }
+    return path;
+}
+
 } // namespace
 
 std::string word(const char *w) { return std::string(w) + std::string(8 - strlen(w), '\0'); }
@@ -62,6 +73,10 @@ std::vector<Target> targets()
         {"drask_netaddr s", Lib::none, "drask_netaddr", {"s", "10.0.0.2"}, 17, new_address, true, "", {init_err, werr}},
         {"drask_netaddr c", Lib::none, "drask_netaddr", {"c"}, 17, std::string(4, '\0'), true, "",
          {init_err, "clear ip_ip failed."}},
+        {"veeprom set (two fields)", Lib::none, "veeprom", {"set", "bootcause", "boot", "address", "10.0.0.2"}, 9,
+         word("boot") + new_address, true},
+        {"veeprom set (no change)", Lib::none, "veeprom", {"set", "bootcause", "system", "address", "192.168.1.10"}},
+        {"veeprom load", Lib::none, "veeprom", {"load", settings_file()}, 9, word("all") + new_address, true},
     };
 }
 

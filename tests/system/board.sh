@@ -355,6 +355,23 @@ if [ "$cell" = nand ]; then
 	check "nand: the window's page (block $at) unreadable: no address file, $(cat $ns/ops) flash operations" '[ ! -e "$addr_file" ] && [ "$(cat $ns/ops)" = 0 ]'
 fi
 
+# veeprom image: what a factory programs, written with each medium's own
+# tools, read back by the tools.
+if [ "$cell" = full ]; then
+echo 5 >/sys/class/socinfo/boot_mode
+veeprom image mtd /tmp/image.mtd bootcause boot address 10.7.7.7 scheme AB &&
+	flash_erase -q /dev/mtd3 0 1 && dd if=/tmp/image.mtd of=/dev/mtd3 bs=65536 2>/dev/null
+expect 0 boot drask_bootcause
+expect 0 10.7.7.7 drask_netaddr g
+expect 0 AB veeprom get scheme
+echo 1 >/sys/class/socinfo/boot_mode
+[ -e /dev/ubi10_0 ] || ubiattach -m 1 -d 10 >/dev/null
+veeprom image ubi /tmp/image.ubi bootcause uboot address 10.8.8.8 && ubiupdatevol /dev/ubi10_0 /tmp/image.ubi
+expect 0 uboot drask_bootcause
+expect 0 10.8.8.8 drask_netaddr g
+expect 0 "" veeprom get scheme
+fi
+
 if [ "$cell" != nand ]; then
 medium mmc 0 /dev/mmcblk0p3
 expect 0 system drask_bootcause system

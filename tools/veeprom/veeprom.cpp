@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: MIT
 // veeprom: inspect and provision the store: the medium and device it is on,
-// every field decoded, and the library's maintenance operations.
+// every field decoded, several fields changed at once or loaded from what
+// show printed, the images a factory programs, and the library's maintenance
+// operations.
 //
 // Sized for the board like the other tools: tables hold text, not pointers
 // (no relocations at start-up), and each library call has one call site.
-#include "address.h"
 #include "layout.h"
-#include "state.h"
-#include "store.h"
+#include "settings.h"
 #include "tools.h"
 #include "veeprom.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,22 +25,32 @@ constexpr int done = 0;
 constexpr int store_failed = 1;
 constexpr int misuse = 2;
 
-enum Command { show, get, set, dump, read, write, clear, format, commands };
+enum Command { show, get, set, load, image, dump, read, write, clear, format, commands };
 constexpr struct {
     char name[7];
-    char args[15]; // as the usage line shows them
-    unsigned char count;
-} syntax[commands] = {{"show", " [--json]", 0},       {"get", " FIELD", 1},        {"set", " FIELD VALUE", 2},
-                      {"dump", "", 0},                {"read", " OFFSET LENGTH", 2}, {"write", " OFFSET HEX", 2},
-                      {"clear", " OFFSET LENGTH", 2}, {"format", "", 0}};
+    char args[40]; // as the usage line shows them
+    unsigned char count; // the arguments; set and image take FIELD VALUE pairs after them
+} syntax[commands] = {{"show", " [--json]", 0},
+                      {"get", " FIELD", 1},
+                      {"set", " FIELD VALUE [FIELD VALUE]...", 2},
+                      {"load", " FILE|-", 1},
+                      {"image", " ubi|mtd|emmc FILE|- [FIELD VALUE]...", 2},
+                      {"dump", "", 0},
+                      {"read", " OFFSET LENGTH", 2},
+                      {"write", " OFFSET HEX", 2},
+                      {"clear", " OFFSET LENGTH", 2},
+                      {"format", "", 0}};
 
-enum Field { bootcause, address, scheme, fields };
-constexpr struct {
-    char name[10];
-    unsigned char at, len;
-} field_info[fields] = {{"bootcause", layout::boot_word.at, layout::boot_word.len},
-                        {"address", layout::address.at, layout::address.len},
-                        {"scheme", layout::scheme.at, layout::scheme.len}};
+using settings::address;
+using settings::field_info;
+using settings::fields;
+using veeprom::Medium;
+
+// By Medium: its name, and what discovery looks for on it.
+constexpr char medium_names[][5] = {"emmc", "ubi", "mtd"};
+constexpr char wanted[][56] = {"no GPT partition named veeprom on /dev/mmcblk0", "no MTD partition named env or boot to attach UBI from",
+                               "no MTD partition named veeprom"};
+static_assert(static_cast<int>(Medium::block) == 0 && static_cast<int>(Medium::volume) == 1 && static_cast<int>(Medium::raw) == 2);
 
 // The usage lines come from the table above.
 void usage()
@@ -48,7 +59,8 @@ void usage()
         printf("%s veeprom %s%s\n", c == 0 ? "usage:" : "      ", syntax[c].name, syntax[c].args);
     fputs("       veeprom --help | --version\n"
           "FIELD VALUE: bootcause normal|recovery|uboot|boot|system|all, address IPv4|none,\n"
-          "scheme AB|none.  OFFSET, LENGTH: decimal or 0x-hex.\n",
+          "scheme AB|none.  FILE: what show prints, either form.  OFFSET, LENGTH: decimal\n"
+          "or 0x-hex.\n",
           stdout);
 }
 
@@ -57,7 +69,23 @@ void usage()
 // kept and each format is checked where it is written.
 #define FAIL(status, ...) (fprintf(stderr, "veeprom: " __VA_ARGS__), (status))
 
-int store_fails(const char *what) { return FAIL(store_failed, "cannot %s the store\n", what); }
+// What failed, where and why: the device (or, before one was found, what
+// was looked for on which medium) and errno's reason.
+int store_fails(const char *what)
+{
+    const int failure = errno;
+    veeprom::Where w{};
+    veeprom::where(w);
+    const char *why = failure == EWOULDBLOCK ? "busy: another process held its lock past the 5 s wait"
+                      : failure == EBUSY     ? "busy: another process held the volume open past the 5 s wait"
+                                             : strerror(failure);
+    const int m = static_cast<int>(w.medium);
+    if (w.device[0] != '\0')
+        return FAIL(store_failed, "%s: cannot %s the store: %s\n", w.device, what, why);
+    if (w.absent)
+        return FAIL(store_failed, "%s\n", wanted[m]);
+    return FAIL(store_failed, "cannot find the store on %s: %s\n", medium_names[m], why);
+}
 
 // The index of `name` in a table of names, or n when it is not there.
 template <class Table, size_t n> int find(const Table (&table)[n], const char *name)
@@ -69,23 +97,6 @@ template <class Table, size_t n> int find(const Table (&table)[n], const char *n
 }
 
 // ---- values -------------------------------------------------------------
-
-// Puts the bytes set stores for a value into `bytes`, which are zero;
-// false when the field does not take the value.
-bool encode(int f, const char *value, unsigned char *bytes)
-{
-    const bool none = strcmp(value, "none") == 0; // all zero
-    if (f == address) {
-        auto &ip = *reinterpret_cast<unsigned char (*)[layout::address_len]>(bytes);
-        int parts = 0;
-        const layout::Parse parsed = layout::parse_address(value, ip, parts);
-        return none ? memset(ip, 0, sizeof ip) == ip : layout::storable(parsed, parts, ip);
-    }
-    const bool taken = f == scheme ? strcmp(value, layout::ab_marker) == 0 : f == bootcause && layout::is_boot_word(value);
-    if (taken)
-        memcpy(bytes, value, strnlen(value, layout::boot_word.len)); // recovery fills all 8
-    return taken || (f == scheme && none);
-}
 
 // A text as show and get print it: up to its first zero byte, bytes that
 // would not show, and the backslash that starts an escape, as \xHH, so the
@@ -116,11 +127,10 @@ void put_value(int f, const unsigned char *bytes, bool json)
 
 // One "name: value" a line, or one JSON object on one line.  The medium and
 // the device path are fixed texts that need no escaping.
-void show_fields(bool json, const unsigned char *bytes)
+void show_fields(bool json, const unsigned char *bytes, const veeprom::Where &w)
 {
-    const veeprom::Medium m = veeprom::medium_of(veeprom::bootmode);
-    const char *medium = m == veeprom::Medium::volume ? "ubi" : m == veeprom::Medium::raw ? "mtd" : "emmc";
-    printf(json ? "{\"medium\":\"%s\",\"device\":\"%s\"" : "medium: %s\ndevice: %s\n", medium, veeprom::device_path);
+    printf(json ? "{\"medium\":\"%s\",\"device\":\"%s\"" : "medium: %s\ndevice: %s\n", medium_names[static_cast<int>(w.medium)],
+           w.device);
     for (int f = 0; f < fields; ++f) {
         const unsigned char *value = bytes + field_info[f].at - layout::boot_word.at;
         const bool quoted = json && !layout::erased(value, field_info[f].len);
@@ -158,25 +168,120 @@ bool number(const char *text, uint32_t &value)
     return *end == '\0' && end != digits && v <= long{UINT32_MAX};
 }
 
-// The command, with the store open.
-int act(int c, bool json, int f, uint32_t offset, uint32_t length, const unsigned char *data)
+// ---- changes of several fields -----------------------------------------
+
+// The FIELD VALUE pairs, every one checked: the change they make, or the
+// status of the refusal.
+int pairs(char **arg, int n, settings::Change &c)
 {
+    for (int i = 0; i + 1 < n; i += 2) {
+        const int f = settings::field_named(arg[i], strlen(arg[i]));
+        if (f == fields)
+            return FAIL(misuse, "unknown field '%s'\n", arg[i]);
+        if (!settings::encode(f, arg[i + 1], c.bytes[f]))
+            return FAIL(misuse, "%s cannot be '%s'\n", arg[i], arg[i + 1]);
+        c.given[f] = true;
+    }
+    return done;
+}
+
+// The settings file, whole ("-": standard input): the change it makes, or the
+// status of the refusal.
+int load_file(const char *name, settings::Change &c)
+{
+    char text[4097]; // more than show prints in either form, by far (on the stack: no bss for a rare command)
+    const bool in = strcmp(name, "-") == 0;
+    FILE *f = in ? stdin : fopen(name, "r");
+    const size_t got = f == nullptr ? 0 : fread(text, 1, sizeof text, f);
+    const bool failed = f == nullptr || ferror(f) != 0;
+    const int failure = errno;
+    if (f != nullptr && !in)
+        fclose(f);
+    if (failed)
+        return FAIL(misuse, "%s: cannot read it: %s\n", name, strerror(failure));
+    if (got == sizeof text)
+        return FAIL(misuse, "%s: longer than %d bytes\n", name, static_cast<int>(sizeof text - 1));
+    const settings::Loaded l = settings::parse(text, got);
+    static constexpr char why[][16] = {"", "malformed line", "unknown key", "bad value for ", "key given twice"};
+    if (l.problem != settings::Problem::none)
+        return FAIL(misuse, "%s: line %d: %s%s\n", name, l.line, why[static_cast<int>(l.problem)],
+                    l.problem == settings::Problem::bad_value ? field_info[l.field].name : "");
+    c = l.change;
+    return done;
+}
+
+struct Edit {
+    const settings::Change *change;
+    bool refused;
+};
+
+// The store's window changed by set or load; nothing to write back when the
+// fields already hold their values, or when the result is refused.
+bool edit(unsigned char *window, int, void *context)
+{
+    auto &e = *static_cast<Edit *>(context);
+    unsigned char before[layout::formatted];
+    memcpy(before, window, sizeof before);
+    e.refused = !settings::apply(*e.change, window);
+    return memcmp(before, window, sizeof before) != 0;
+}
+
+// The bytes a factory programs before a board first boots: the volume's
+// 2048-byte window, raw flash's 64 KiB erase block as a board's own write
+// leaves it on new flash (the 512-byte window, then erased bytes), or the
+// eMMC partition's 512-byte sector.  The rest of the window is zero.
+int make_image(const char *medium, const char *name, const settings::Change &c)
+{
+    static constexpr char media[][5] = {"ubi", "mtd", "emmc"};
+    int m = 0;
+    while (m < 3 && strcmp(media[m], medium) != 0)
+        ++m;
+    if (m == 3)
+        return FAIL(misuse, "unknown medium '%s': ubi, mtd or emmc\n", medium);
+    unsigned char block[2048] = {};
+    if (!settings::apply(c, block))
+        return FAIL(misuse, "recovery is refused on an AB model\n");
+    const bool out = strcmp(name, "-") == 0;
+    FILE *f = out ? stdout : fopen(name, "wb");
+    if (m == 1)
+        memset(block + 512, 0xFF, sizeof block - 512);
+    bool ok = f != nullptr && fwrite(block, m == 2 ? 512 : sizeof block, 1, f) == 1;
+    memset(block, 0xFF, sizeof block);
+    for (int i = 1; ok && m == 1 && i < 0x10000 / static_cast<int>(sizeof block); ++i)
+        ok = fwrite(block, sizeof block, 1, f) == 1;
+    ok = ok && fflush(f) == 0;
+    const int failure = errno;
+    if (f != nullptr && !out)
+        ok = fclose(f) == 0 && ok;
+    return ok ? done : FAIL(store_failed, "%s: cannot write the image: %s\n", name, strerror(ok ? errno : failure));
+}
+
+// ---- the store's commands -----------------------------------------------
+
+// The command, with the store open.
+int act(int c, bool json, int f, uint32_t offset, uint32_t length, const unsigned char *data, const settings::Change &change)
+{
+    veeprom::Where w{};
+    veeprom::where(w);
+    if (c == set || c == load) {
+        Edit e{&change, false};
+        if (veeprom::update(edit, &e) < 0)
+            return store_fails("write");
+        return e.refused ? FAIL(misuse, "recovery is refused on an AB model\n") : done;
+    }
     // Ranges are checked before any transfer, so a refused one stores nothing.
-    const int window = veeprom::medium_of(veeprom::bootmode) == veeprom::Medium::volume ? veeprom::block_size : veeprom::sector_size;
+    const int window = w.medium == Medium::volume ? 2048 : 512;
     if (uint64_t{offset} + length > static_cast<uint64_t>(window))
         return FAIL(misuse, "range %u+%u is outside the %d-byte window\n", offset, length, window);
-    // One read gives every field (show, get, and the scheme that decides
-    // whether recovery may be set), or the range asked for.
+    // One read gives every field (show, get), or the range asked for.
     constexpr int from = layout::boot_word.at;
-    unsigned char bytes[veeprom::block_size] = {};
-    // Recovery is the one boot word that begins with r (asserted below).
-    const bool recovery = c == set && f == bootcause && data[0] == layout::recovery_word[0];
-    if ((c == show || c == get || c == read || recovery) &&
+    unsigned char bytes[2048] = {};
+    if ((c == show || c == get || c == read) &&
         veeprom_read(c == read ? static_cast<int>(offset) : from, reinterpret_cast<char *>(bytes),
                      c == read ? static_cast<int>(length) : layout::scheme.end() - from) < 0)
         return store_fails("read");
     if (c == show)
-        show_fields(json, bytes);
+        show_fields(json, bytes, w);
     if (c == get) {
         put_value(f, bytes + offset - from, false);
         puts("");
@@ -188,9 +293,7 @@ int act(int c, bool json, int f, uint32_t offset, uint32_t length, const unsigne
     }
     if (c == show || c == get || c == read)
         return done;
-    if (recovery && strcmp(reinterpret_cast<char *>(bytes + layout::scheme.at - from), layout::ab_marker) == 0)
-        return FAIL(misuse, "recovery is refused on an AB model\n");
-    if (c == set || c == write)
+    if (c == write)
         return veeprom_write(static_cast<int>(offset), reinterpret_cast<const char *>(data), static_cast<int>(length)) < 0
                    ? store_fails("write")
                    : done;
@@ -200,13 +303,6 @@ int act(int c, bool json, int f, uint32_t offset, uint32_t length, const unsigne
                ? store_fails("clear")
                : done;
 }
-
-static_assert([] {
-    int r = 0;
-    for (const auto &word : layout::boot_words)
-        r += word[0] == layout::recovery_word[0];
-    return r == 1;
-}());
 
 // ---- the command line ---------------------------------------------------
 
@@ -229,24 +325,30 @@ int run(int argc, char **argv)
     const int c = flag ? show : find(syntax, name);
     if (c == commands)
         return FAIL(misuse, "unknown command '%s'\n", name);
-    // As many arguments as the usage line names; show takes --json only.
+    // As many arguments as the usage line names; show takes --json only, set
+    // and image more FIELD VALUE pairs.
     const bool json = flag || (c == show && n == 1 && strcmp(arg[0], "--json") == 0);
-    if (n != syntax[c].count + (json && !flag))
+    const int more = n - syntax[c].count - (json && !flag);
+    if (more < 0 || (more != 0 && (c != set && c != image)) || more % 2 != 0)
         return FAIL(misuse, "usage: veeprom %s%s\n", syntax[c].name, syntax[c].args);
 
     int f = 0;
     uint32_t offset = 0;
     uint32_t length = 0;
-    unsigned char data[veeprom::block_size] = {}; // what set or write stores
-    if (c == get || c == set) {
-        f = find(field_info, arg[0]);
+    unsigned char data[2048] = {}; // what write stores
+    settings::Change change;       // what set and load store
+    if (c == get) {
+        f = settings::field_named(arg[0], strlen(arg[0]));
         if (f == fields)
             return FAIL(misuse, "unknown field '%s'\n", arg[0]);
-        if (c == set && !encode(f, arg[1], data))
-            return FAIL(misuse, "%s cannot be '%s'\n", arg[0], arg[1]);
         offset = field_info[f].at;
         length = field_info[f].len;
     }
+    const int refused = c == set ? pairs(arg, n, change) : c == image ? pairs(arg + 2, n - 2, change) : c == load ? load_file(arg[0], change) : done;
+    if (refused != done)
+        return refused;
+    if (c == image)
+        return make_image(arg[0], arg[1], change);
     if (c == read || c == write || c == clear) {
         const char *bad = !number(arg[0], offset) ? arg[0] : c != write && !number(arg[1], length) ? arg[1] : nullptr;
         if (bad != nullptr)
@@ -268,7 +370,7 @@ int run(int argc, char **argv)
     veeprom::messages_to(stderr); // standard output carries the answer only
     if (veeprom_init() < 0)
         return store_fails("open");
-    const int status = act(c, json, f, offset, length, data);
+    const int status = act(c, json, f, offset, length, data, change);
     veeprom_exit();
     return status;
 }
