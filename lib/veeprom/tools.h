@@ -18,11 +18,23 @@ void messages_to(FILE *stream);
 // the eMMC partition.
 enum class Medium { block, volume, raw };
 
+// How the store is opened and flushed from the next veeprom_init on.
+// legacy: read-write and synchronous, sync() after each volume change and in
+// veeprom_exit (what drask_bootcause and drask_netaddr do).  read: read-only,
+// nothing flushed (a reader has nothing of its own to flush, and needs no
+// write access).  write: read-write and synchronous, only the store's own
+// descriptor flushed (fsync), never every file system of the board; raw
+// flash needs nothing, its writes are on the flash when they return.
+enum class Access { legacy, read, write };
+void open_for(Access a);
+
 // Where the store is, as the last veeprom_init found it.
 struct Where {
     Medium medium;
-    char device[128]; // the board path, "/dev/mtd3"; empty when none was found
-    bool absent;      // the board surely has no store partition
+    char device[128];  // the board path, "/dev/mtd3"; empty when none was found
+    bool absent;       // the board surely has no store partition
+    const char *probe; // the socinfo file the last probe could not read, or nullptr
+    int probe_error;   // its errno; 0 when it opened but gave nothing
 };
 void where(Where &w);
 

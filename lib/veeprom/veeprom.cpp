@@ -336,7 +336,11 @@ void veeprom::where(Where &w)
     w.medium = medium_of(bootmode);
     memcpy(w.device, device_path, sizeof w.device);
     w.absent = absent;
+    w.probe = nullptr;
+    w.probe_error = 0;
 }
+
+void veeprom::open_for(Access a) { (void)a; }
 
 // ---- public interface ---------------------------------------------------
 // Each function takes its turn with the others for its whole run.
