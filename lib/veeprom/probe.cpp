@@ -90,25 +90,21 @@ int find_partition(board::Dir &dir, std::string_view wanted, bool &whole)
 
 // ---- the socinfo files --------------------------------------------------
 
-// A probe file that opens but gives nothing: errno says why, 0 for no data.
-int unreadable(const char *file)
+// The first n bytes of a socinfo file into probe: the count; -1 when the
+// file does not open.  For a file that opens but gives nothing, the file
+// and errno (0 when it had no data) are kept for the tools to name.
+long read_probe(const char *file, char *probe, size_t n)
 {
-    unread_file = file;
-    unread_error = errno;
-    fputs("Read board_id Failed!\n", stderr);
-    return probe_failed;
-}
-
-// The first n bytes of a probe file into probe: the count; errno is 0 when
-// the file gave no data without an error.
-size_t read_probe(board::File &f, char *probe, size_t n)
-{
+    board::File f(board::fopen(file, "r"));
+    if (!f)
+        return -1;
     errno = 0;
     const size_t got = board::fread(probe, 1, n, f.get());
-    const int err = errno;
-    f.reset();
-    errno = err;
-    return got;
+    if (got == 0) {
+        unread_file = file;
+        unread_error = errno;
+    }
+    return static_cast<long>(got);
 }
 
 // ---- GPT ----------------------------------------------------------------
@@ -145,17 +141,16 @@ int lookup_partition(const char *name, bool &whole)
 int boot_mode()
 {
     char probe[64] = {};
-    board::File f(board::fopen(board::board_id_file, "r"));
-    if (!f)
-        return 0;
-    if (read_probe(f, probe, 4) == 0)
-        return unreadable(board::board_id_file);
-    if (memcmp(probe, "300", 3) == 0)
-        return 0; // these boards always keep the store on eMMC
+    long got = read_probe(board::board_id_file, probe, 4);
+    if (got < 0 || (got > 0 && memcmp(probe, "300", 3) == 0))
+        return 0; // no socinfo, or a board that always keeps the store on eMMC
     memset(probe, 0, sizeof probe);
-    f.reset(board::fopen(board::boot_mode_file, "r"));
-    if (f && read_probe(f, probe, 1) == 0)
-        return unreadable(board::boot_mode_file);
+    if (got > 0)
+        got = read_probe(board::boot_mode_file, probe, 1);
+    if (got == 0) {
+        fputs("Read board_id Failed!\n", stderr);
+        return probe_failed;
+    }
     return probe[0] == '1' ? 1 : probe[0] == '5' ? 5 : 0;
 }
 

@@ -63,15 +63,40 @@ int start_change()
     return unless_busy([&] { return board::ioctl(fd, UBI_IOCVOLUP, &bytes); });
 }
 
-// The whole window read under the lock (shared for a read), `edit` applied,
-// and when it changed anything written back; the volume closed after a
-// success.
-int rewrite_window(int op, Edit edit, void *context)
+} // namespace
+
+// The whole window is read, changed and written back, and the volume closed
+// after a success.
+int volume_io(Op op, const Span &io)
 {
     memset(buffer, 0, sizeof buffer);
     if (reopen() != 0)
         return -1;
-    Lock held(op);
+    Lock held(op == Op::read ? LOCK_SH : LOCK_EX);
+    if (!held || !read_window())
+        return -1;
+    if (op == Op::read) {
+        std::copy_n(buffer + io.offset, io.length, io.dst);
+    } else {
+        if (op == Op::write)
+            std::copy_n(io.src, io.length, buffer + io.offset);
+        else
+            memset(buffer + io.offset, 0, static_cast<size_t>(io.length));
+        if (start_change() != 0 || !write_block(block_size))
+            return -1;
+    }
+    held.release();
+    close_volume();
+    return 0;
+}
+
+// The same for update(): written back only when the edit changed the window.
+int update_volume(Edit edit, void *context)
+{
+    memset(buffer, 0, sizeof buffer);
+    if (reopen() != 0)
+        return -1;
+    Lock held(LOCK_EX);
     if (!held || !read_window())
         return -1;
     if (edit(buffer, block_size, context) && (start_change() != 0 || !write_block(block_size)))
@@ -80,33 +105,5 @@ int rewrite_window(int op, Edit edit, void *context)
     close_volume();
     return 0;
 }
-
-struct Transfer {
-    Op op;
-    const Span &io;
-};
-
-bool apply(unsigned char *window, int, void *context)
-{
-    const auto *t = static_cast<const Transfer *>(context);
-    const Span &io = t->io;
-    if (t->op == Op::read)
-        std::copy_n(window + io.offset, io.length, io.dst);
-    else if (t->op == Op::write)
-        std::copy_n(io.src, io.length, window + io.offset);
-    else
-        memset(window + io.offset, 0, static_cast<size_t>(io.length));
-    return t->op != Op::read;
-}
-
-} // namespace
-
-int volume_io(Op op, const Span &io)
-{
-    Transfer t{op, io};
-    return rewrite_window(op == Op::read ? LOCK_SH : LOCK_EX, apply, &t);
-}
-
-int update_volume(Edit edit, void *context) { return rewrite_window(LOCK_EX, edit, context); }
 
 } // namespace veeprom
