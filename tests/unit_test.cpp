@@ -60,7 +60,7 @@ TEST_F(BoardTest, BootMediumProbe)
         EXPECT_EQ(GetCapturedStderr(), r.want == -5 ? "Read board_id Failed!\nRead board_id Failed!\n" : "");
         veeprom::Where w{};
         veeprom::where(w);
-        EXPECT_EQ(w.probe, r.unread);
+        EXPECT_STREQ(w.probe, r.unread);
         EXPECT_EQ(w.probe_error, 0);
     }
 }
