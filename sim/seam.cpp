@@ -229,6 +229,8 @@ void sync()
         ::sync();
 }
 
+int fsync(int fd) { return injected("fsync") ? -1 : ::fsync(fd); }
+
 // A pause is no call a fault can be injected into.
 void nap(int ms) { os::nap(ms); }
 

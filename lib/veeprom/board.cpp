@@ -24,6 +24,7 @@ int ioctl(int fd, unsigned long request, void *arg) { return ::ioctl(fd, request
 int flock(int fd, int op) { return ::flock(fd, op); }
 int close(int fd) { return ::close(fd); }
 void sync() { ::sync(); }
+int fsync(int fd) { return ::fsync(fd); }
 bool exists(const char *fixed) { return ::access(fixed, F_OK) == 0; }
 void nap(int ms) { os::nap(ms); }
 int unlink(const char *fixed) { return ::unlink(fixed); }

@@ -33,6 +33,7 @@ int ioctl(int fd, unsigned long request, void *arg);
 int flock(int fd, int op);
 int close(int fd);
 void sync();
+int fsync(int fd);
 bool exists(const char *fixed);
 // Waits ms milliseconds; a pause is no call a fault can be injected into.
 void nap(int ms);

@@ -26,8 +26,11 @@ static_assert(sizeof(ubi_attach_req) == 24);
 namespace veeprom {
 namespace {
 
-// O_CLOEXEC: the store must not leak into the shell a tool starts.
-constexpr int store_flags = O_RDWR | O_SYNC | O_CLOEXEC;
+// The socinfo file the latest probe could not read, and its errno; discovery
+// keeps them for a tool to name the failed probe.
+const char *unread_file = nullptr;
+int unread_error = 0;
+
 constexpr int ubi_number = 10;
 constexpr std::string_view store_name = "veeprom";
 
@@ -210,6 +213,8 @@ int discover()
     device_path[0] = '\0';
     absent = false;
     bootmode = boot_mode();
+    failed_probe = bootmode == probe_failed ? unread_file : nullptr;
+    failed_probe_error = bootmode == probe_failed ? unread_error : 0;
     switch (medium_of(bootmode)) {
     case Medium::volume:
         if (attach_volume() != 0)
@@ -233,7 +238,7 @@ int discover()
     // UBI makes the volume's node before another run's attach has finished;
     // opened in that moment the volume is not there yet (ENODEV).
     const int attaching = medium_of(bootmode) == Medium::volume ? ENODEV : 0;
-    fd = waiting(EBUSY, [] { return board::open(device_path, store_flags); }, attaching);
+    fd = waiting(EBUSY, [] { return board::open(device_path, store_flags()); }, attaching);
     return fd >= 0 ? 0 : -1;
 }
 
@@ -249,30 +254,45 @@ int gpt::store_partition(const Table &table)
     return found;
 }
 
+namespace {
+
+// A probe file that opens but gives nothing: errno says why, 0 for no data.
+int unreadable(const char *file)
+{
+    unread_file = file;
+    unread_error = errno;
+    fputs("Read board_id Failed!\n", stderr);
+    return probe_failed;
+}
+
+// The first n bytes of a probe file into probe: the count; errno is 0 when
+// the file gave no data without an error.
+size_t read_probe(board::File &f, char *probe, size_t n)
+{
+    errno = 0;
+    const size_t got = board::fread(probe, 1, n, f.get());
+    const int err = errno;
+    f.reset();
+    errno = err;
+    return got;
+}
+
+} // namespace
+
 int boot_mode()
 {
     char probe[64] = {};
     board::File f(board::fopen(board::board_id_file, "r"));
     if (!f)
         return 0;
-    size_t got = board::fread(probe, 1, 4, f.get());
-    f.reset();
-    if (got == 0) {
-        fputs("Read board_id Failed!\n", stderr);
-        return probe_failed;
-    }
+    if (read_probe(f, probe, 4) == 0)
+        return unreadable(board::board_id_file);
     if (memcmp(probe, "300", 3) == 0)
         return 0; // these boards always keep the store on eMMC
     memset(probe, 0, sizeof probe);
     f.reset(board::fopen(board::boot_mode_file, "r"));
-    if (f) {
-        got = board::fread(probe, 1, 1, f.get());
-        f.reset();
-        if (got == 0) {
-            fputs("Read board_id Failed!\n", stderr);
-            return probe_failed;
-        }
-    }
+    if (f && read_probe(f, probe, 1) == 0)
+        return unreadable(board::boot_mode_file);
     return probe[0] == '1' ? 1 : probe[0] == '5' ? 5 : 0;
 }
 
@@ -294,7 +314,7 @@ void own_store()
 {
     forked = false;
     board::close(fd); // the child's copy: the parent's stays open, unlocked
-    fd = board::open(device_path, store_flags);
+    fd = board::open(device_path, store_flags());
 }
 
 void messages_to(FILE *stream)
@@ -312,7 +332,7 @@ int init()
         board::close(fd);
         fd = -1;
     }
-    fd = board::open(device_path, store_flags);
+    fd = board::open(device_path, store_flags());
     if (fd >= 0)
         return 0;
     return discover(); // also when the store was busy: discovery waits for it
@@ -344,7 +364,7 @@ extern "C" int veeprom_init(void)
 extern "C" void veeprom_exit(void)
 {
     const Turn turn;
-    board::sync();
+    flush();
     if (fd >= 0)
         board::close(fd);
     fd = -1;

@@ -68,6 +68,11 @@ private:
     int cancel_ = 0;
 };
 
+// The store's open flags for the current access mode, and what flushes it
+// where the legacy tools sync().
+int store_flags();
+void flush();
+
 int boot_mode();                                      // get_boot_mode
 int lookup_partition(const char *name, bool &whole);  // get_mtdnum_partname, telling also whether a miss is certain
 int init();                                           // veeprom_init

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/ioctl.h> // the request macros the MTD and UBI headers use
 #include <mtd/mtd-abi.h>
 #include <mtd/ubi-user.h>
@@ -34,6 +35,25 @@ int end_sector;
 unsigned char buffer[block_size];
 pthread_mutex_t store_mutex = PTHREAD_MUTEX_INITIALIZER;
 bool forked;
+Access access = Access::legacy;
+const char *failed_probe;
+int failed_probe_error;
+
+// O_CLOEXEC: the store must not leak into the shell a tool starts.
+int store_flags() { return (access == Access::read ? O_RDONLY : O_RDWR | O_SYNC) | O_CLOEXEC; }
+
+// A reader has nothing to flush.  A writer flushes its own descriptor, not
+// every file system of the board; on raw flash a write is on the flash when
+// it returns (and the MTD device refuses fsync).  The store is synchronous,
+// so a failed flush loses nothing already reported written: its result, like
+// sync()'s, is not the call's.
+void flush()
+{
+    if (access == Access::legacy)
+        board::sync();
+    else if (access == Access::write && fd >= 0 && medium_of(bootmode) != Medium::raw)
+        board::fsync(fd);
+}
 
 void begin_turn(int &cancel)
 {
@@ -155,7 +175,7 @@ bool read_window()
 
 void close_volume()
 {
-    board::sync();
+    flush();
     board::close(fd); // also drops the lock
     fd = -1;
 }
@@ -336,11 +356,15 @@ void veeprom::where(Where &w)
     w.medium = medium_of(bootmode);
     memcpy(w.device, device_path, sizeof w.device);
     w.absent = absent;
-    w.probe = nullptr;
-    w.probe_error = 0;
+    w.probe = failed_probe;
+    w.probe_error = failed_probe_error;
 }
 
-void veeprom::open_for(Access a) { (void)a; }
+void veeprom::open_for(Access a)
+{
+    const Turn turn;
+    access = a;
+}
 
 // ---- public interface ---------------------------------------------------
 // Each function takes its turn with the others for its whole run.
