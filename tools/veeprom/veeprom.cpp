@@ -120,7 +120,7 @@ int run(int argc, char **argv)
     }
     // The whole command line is checked before the store is opened: a usage
     // error never reaches the store.
-    static Request r; // the settings file's values are large for a stack
+    Request r;
     const bool flag = strcmp(name, "--json") == 0; // veeprom --json: show is implied
     const int c = flag ? show : command_named(name);
     if (c == commands)
