@@ -44,17 +44,10 @@ bool edit(unsigned char *window, int, void *context)
 int refused(const Request &r)
 {
     const settings::Loaded &l = r.loaded;
-    const char *key = settings::key_name(l.key);
-    switch (l.problem) {
-    case settings::Problem::bad_value:
-        return FAIL(misuse, "%s: line %d: bad value for %s\n", r.file, l.line, key);
-    case settings::Problem::repeated:
-        return FAIL(misuse, "%s: line %d: %s given twice\n", r.file, l.line, key);
-    case settings::Problem::unknown_key:
-        return FAIL(misuse, "%s: line %d: unknown key\n", r.file, l.line);
-    default:
-        return FAIL(misuse, "%s: line %d: malformed line\n", r.file, l.line);
-    }
+    static constexpr char why[][15] = {"", "malformed line", "unknown key", "bad value for ", ""};
+    const bool named = l.problem == settings::Problem::bad_value || l.problem == settings::Problem::repeated;
+    return FAIL(misuse, "%s: line %d: %s%s%s\n", r.file, l.line, why[static_cast<int>(l.problem)], named ? settings::key_name(l.key) : "",
+                l.problem == settings::Problem::repeated ? " given twice" : "");
 }
 
 } // namespace
@@ -68,8 +61,8 @@ int store_fails(const char *what)
     veeprom::Where w{};
     veeprom::where(w);
     if (w.probe != nullptr)
-        return w.probe_error != 0 ? FAIL(store_failed, "cannot probe the boot medium: %s: %s\n", w.probe, strerror(w.probe_error))
-                                  : FAIL(store_failed, "cannot probe the boot medium: %s gave no data\n", w.probe);
+        return FAIL(store_failed, "cannot probe the boot medium: %s%s%s\n", w.probe, w.probe_error != 0 ? ": " : " gave no data",
+                    w.probe_error != 0 ? strerror(w.probe_error) : "");
     const char *why = failure == EWOULDBLOCK ? "busy: another process held its lock past the 5 s wait"
                       : failure == EBUSY     ? "busy: another process held the volume open past the 5 s wait"
                                              : strerror(failure);
@@ -134,7 +127,7 @@ int act(Request &r)
             printf("%02x", bytes[i]);
         puts("");
     }
-    if (reads(c) && c != dump)
+    if (c == show || c == get || c == read)
         return done;
     if (c == write)
         return veeprom_write(static_cast<int>(r.offset), reinterpret_cast<const char *>(r.data), static_cast<int>(r.length)) < 0

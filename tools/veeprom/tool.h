@@ -17,9 +17,8 @@ constexpr int done = 0;
 constexpr int store_failed = 1;
 constexpr int misuse = 2;
 
-// The reading commands come first.
-enum Command { show, get, read, dump, set, load, image, write, clear, format, commands };
-constexpr bool reads(int c) { return c <= dump; }
+enum Command { show, get, set, load, image, dump, read, write, clear, format, commands };
+constexpr bool reads(int c) { return c == show || c == get || c == dump || c == read; }
 
 // One line on stderr, "veeprom: " and a literal format that ends the line;
 // the status to exit with.  A macro, so that no variable argument list is

@@ -20,25 +20,23 @@ namespace {
 
 constexpr struct {
     char name[7];
-    char args[40]; // as the usage line shows them
+    char args[38]; // as the usage line shows them
     unsigned char count; // the arguments; set and image take FIELD VALUE pairs after them
 } syntax[commands] = {{"show", " [--json]", 0},
                       {"get", " FIELD", 1},
-                      {"read", " OFFSET LENGTH", 2},
-                      {"dump", "", 0},
                       {"set", " FIELD VALUE [FIELD VALUE]...", 2},
                       {"load", " FILE|-", 1},
                       {"image", " ubi|mtd|emmc FILE|- [FIELD VALUE]...", 2},
+                      {"dump", "", 0},
+                      {"read", " OFFSET LENGTH", 2},
                       {"write", " OFFSET HEX", 2},
                       {"clear", " OFFSET LENGTH", 2},
                       {"format", "", 0}};
-// The order the usage lines name them in.
-constexpr unsigned char listed[commands] = {show, get, set, load, image, dump, read, write, clear, format};
 
 void usage()
 {
-    for (int i = 0; i < commands; ++i)
-        printf("%s veeprom %s%s\n", i == 0 ? "usage:" : "      ", syntax[listed[i]].name, syntax[listed[i]].args);
+    for (int c = 0; c < commands; ++c)
+        printf("%s veeprom %s%s\n", c == 0 ? "usage:" : "      ", syntax[c].name, syntax[c].args);
     fputs("       veeprom --help | --version\n"
           "FIELD VALUE: bootcause normal|recovery|uboot|boot|system|all, address IPv4|none,\n"
           "scheme AB|none.  FILE: what show prints, either form.  OFFSET, LENGTH: decimal\n"
