@@ -27,7 +27,8 @@ int usage()
           "DIR/fail/UBI_IOCATT or DIR/fail/ubi-node; touch DIR/attached-meanwhile to make\n"
           "the attach fail with EEXIST after making the node (another run won); write a number k to DIR/fail/step (k-th call fails),\n"
           "DIR/short/step (k-th call, a read or write, moves about half its bytes) or\n"
-          "DIR/cut/step (the process dies before its k-th call); each fault that fires\n"
+          "DIR/cut/step (the process dies before its k-th call) or DIR/signal/step\n"
+          "(SIGTERM is sent to the process just before its k-th call); each fault that fires\n"
           "is logged in DIR/faults.log.  Touch DIR/skip/flock to run without the locks.\n",
           stderr);
     return 2;
@@ -77,7 +78,7 @@ bool clear_for_board(const std::string &dir)
 {
     namespace fs = std::filesystem;
     static const char *const ours[] = {"sys", "dev", "tmp", ".store", "requests.log", "faults.log", "fail", "cut",
-                                       "short", "skip", "static-volume", "attached-meanwhile"};
+                                       "short", "signal", "skip", "static-volume", "attached-meanwhile"};
     std::error_code ec;
     if (!fs::exists(dir, ec) || fs::is_empty(dir, ec))
         return true;

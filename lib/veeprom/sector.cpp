@@ -61,14 +61,16 @@ struct Step {
 
 bool apply(unsigned char *block, int, void *context)
 {
-    auto &[op, io, at, chunk] = *static_cast<Step *>(context);
-    if (op == Op::read)
-        io.dst = std::copy_n(block + at, chunk, io.dst);
-    else if (op == Op::write)
-        io.src = std::copy_n(io.src, chunk, reinterpret_cast<char *>(block + at));
+    auto *step = static_cast<Step *>(context);
+    Span &io = step->io;
+    unsigned char *at = block + step->at;
+    if (step->op == Op::read)
+        io.dst = std::copy_n(at, step->chunk, io.dst);
+    else if (step->op == Op::write)
+        io.src = std::copy_n(io.src, step->chunk, reinterpret_cast<char *>(at));
     else
-        memset(block + at, 0, chunk);
-    return op != Op::read;
+        memset(at, 0, step->chunk);
+    return step->op != Op::read;
 }
 
 int sector_step(Op op, int64_t s, Span &io)

@@ -88,14 +88,15 @@ struct Transfer {
 
 bool apply(unsigned char *window, int, void *context)
 {
-    const auto &[op, io] = *static_cast<const Transfer *>(context);
-    if (op == Op::read)
+    const auto *t = static_cast<const Transfer *>(context);
+    const Span &io = t->io;
+    if (t->op == Op::read)
         std::copy_n(window + io.offset, io.length, io.dst);
-    else if (op == Op::write)
+    else if (t->op == Op::write)
         std::copy_n(io.src, io.length, window + io.offset);
     else
         memset(window + io.offset, 0, static_cast<size_t>(io.length));
-    return op != Op::read;
+    return t->op != Op::read;
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 # veeprom-emu): the board build of the tools on the real MTD, UBI and MMC
 # drivers.  Prints ok/FAIL lines, each medium's differential transcript
 # between "=== sequence MEDIUM" and "=== end", the power-cut table, and the
-# card's store bytes.  The FILEs beside it: sequence.sh, halfchange, cell
+# card's store bytes.  The FILEs beside it: sequence.sh, halfchange, forkchild, cell
 # (what this boot runs: full, media, nand or wear; tests/system/run).
 # shellcheck disable=SC2016,SC2034 # check evaluates its tests; sequence.sh reads scratch
 . ./sequence.sh
@@ -307,6 +307,9 @@ expected 17 '\012\011\010\007'
 check "ubi: a run that dies 100 bytes into the atomic change leaves the old window; both tools work next" \
 	'[ $st = 0 ] && [ "$(state)" = old ] && [ "$(drask_bootcause)" = normal ] && [ "$(drask_netaddr g)" = 10.0.0.1 ] &&
 	drask_netaddr s 10.9.8.7 && [ "$(state)" = new ]' "helper status $st, store $(state)"
+# UBI admits one writer: the parent's descriptor must not keep its child out.
+st=0 && out=$(./forkchild 2>&1) || st=$?
+check "ubi: the child of a client that called veeprom_init and forked writes and reads at once ($out)" '[ $st = 0 ]'
 
 # A static volume refuses the atomic change (EROFS) and the library falls back
 # to the volume update: one run whole, then one cut halfway through it.
