@@ -137,7 +137,7 @@ void parse_json(const char *text, const char *end, Loaded &l)
             const json::Str key = json::string(c.p, end, name, sizeof name, len);
             if (key == json::Str::malformed || !c.eat(':'))
                 return (void)l.refuse(c.line, Problem::malformed);
-            const int k = key == json::Str::ok ? key_named(name, len) : keys;
+            const int k = key == json::Str::ok && len <= sizeof name ? key_named(name, len) : keys;
             Value v;
             v.json = true;
             c.space();
