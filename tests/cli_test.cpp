@@ -55,6 +55,9 @@ const std::string help = "usage: veeprom show [--json]\n       veeprom get FIELD
 std::string load(const std::string &text) { return "printf '" + text + "' | " VEEPROM " load -"; }
 const std::string image = VEEPROM " image <medium> - bootcause boot scheme AB | dd of=<store> conv=notrunc status=none && ";
 const std::string ab_refused = "veeprom: recovery is refused on an AB model\n";
+const std::string round_trip = VEEPROM " show >\"$VEEPROM_ROOT/f\" && " VEEPROM " load \"$VEEPROM_ROOT/f\" && " VEEPROM " show --json | " VEEPROM " load -";
+const std::string recovery = VEEPROM " set bootcause recovery && "; // one write
+const std::string as_nobody = "chmod 0444 <store> && chmod -R a+rX \"$VEEPROM_ROOT/..\" && setpriv --reuid=nobody --regid=nogroup --clear-groups ";
 const std::string imaged = std::string(9, '\0') + word("boot") + std::string(12, '\0') + "AB" + std::string(481, '\0');
 
 // The library's dump of bytes 0-255 of the store as the rows start it.
@@ -135,7 +138,7 @@ const Row rows[] = {
     {VEEPROM, {"get", "scheme"}, "AB\n", 0, 0, "", "stale", "AB\0"_b},
     {VEEPROM, {"get", "scheme"}, "ABCDEFGH\n", 0, 0, "", "stale", "ABCDEFGHI"}, // 8 bytes, no terminator
     {VEEPROM, {"get", "scheme"}, "\"\\x5c\\x01\\xffz\n", 0, 0, "", "stale", "\"\\\x01\xffz\0"_b},
-    {VEEPROM, {"show", "--json"}, json.substr(0, json.size() - 4) + R"("\"\\x5c\\x01\\xffz"})" "\n", 0, 0, "", "stale",
+    {VEEPROM, {"show", "--json"}, json.substr(0, json.size() - 4) + R"("\"\\\u0001\u00ffz"})" "\n", 0, 0, "", "stale",
      "\"\\\x01\xffz\0"_b},
     {.tool = VEEPROM, .args = {"get", "Address"}, .status = 2, .err = "veeprom: unknown field 'Address'\n"},
     {.tool = VEEPROM, .args = {"get"}, .status = 2, .err = usage_error("get FIELD")},
@@ -159,7 +162,7 @@ const Row rows[] = {
      .err = cannot("address", "300.1.1.1")},
     {.tool = VEEPROM, .args = {"set", "address", "1.2.3.4.5"}, .status = 2,
      .err = cannot("address", "1.2.3.4.5")},
-    {.tool = VEEPROM, .args = {"set", "address", ""}, .status = 2, .err = cannot("address", "")},
+    {VEEPROM, {"set", "address", ""}, "", 0, 17, std::string(4, '\0')},
     {VEEPROM, {"set", "scheme", "AB"}, "", 0, 29, "AB\0\0\0\0\0\0"_b},
     {VEEPROM, {"set", "scheme", "none"}, "", 0, 29, std::string(8, '\0'), "stale", "AB\0"_b},
     {.tool = VEEPROM, .args = {"set", "scheme", "ab"}, .status = 2, .err = cannot("scheme", "ab")},
@@ -180,8 +183,30 @@ const Row rows[] = {
     {"/bin/sh", {"-c", load("bootcause: erased\\naddress: none\\nscheme: ")}, "", 0, 17, std::string(4, '\0')},
     {"/bin/sh", {"-c", VEEPROM " show >\"$VEEPROM_ROOT/f\" && " VEEPROM " load \"$VEEPROM_ROOT/f\""}, "", 0},
     {"/bin/sh", {"-c", VEEPROM " show --json | " VEEPROM " load -"}, "", 0},
-    {.tool = "/bin/sh", .args = {"-c", VEEPROM " show --json | " VEEPROM " load -"}, .status = 2, .scheme = "\"\\\x01\xffz\0"_b,
-     .err = "veeprom: -: line 1: bad value for scheme\n"}, // escaped bytes: no value set takes
+    {.tool = "/bin/sh", .args = {"-c", VEEPROM " show --json | " VEEPROM " load -"}, .scheme = "\"\\\x01\xffz\0"_b},
+    // show then load changes nothing, whatever the store holds; the AB rule judges the result
+    {.tool = "/bin/sh", .args = {"-c", round_trip}, .scheme = " AB \0\\x\xff"_b},
+    {.tool = "/bin/sh", .args = {"-c", round_trip}, .scheme = "AB\0\0\0\0\0\x01"_b},
+    {.tool = "/bin/sh", .args = {"-c", round_trip}, .scheme = "null"},
+    {.tool = "/bin/sh", .args = {"-c", round_trip}, .scheme = "\xff\xff\xff\xff\xff\xff\xff\x7f"},
+    {.tool = "/bin/sh", .args = {"-c", VEEPROM " write 9 6e6f6e6500000000000102 && " + round_trip}, .at = 9, .now = "none\0\0\0\0\0\1\2"_b},
+    {.tool = "/bin/sh", .args = {"-c", recovery + VEEPROM " set scheme AB"}, .status = 2, .at = 9, .now = "recovery", .err = ab_refused},
+    {.tool = "/bin/sh", .args = {"-c", recovery + load("scheme: AB")}, .status = 2, .at = 9, .now = "recovery", .err = ab_refused},
+    {.tool = "/bin/sh", .args = {"-c", VEEPROM " write 9 7265636f76657279 && " VEEPROM " set scheme AB bootcause recovery && " + round_trip},
+     .at = 9, .now = "recovery", .scheme = "AB\0"_b},
+    {.tool = "/bin/sh", .args = {"-c", "python3 " ORACLE " " VEEPROM " <store>"}},
+    // set and load agree: a field given twice, none and the empty value
+    {.tool = VEEPROM, .args = {"set", "scheme", "AB", "scheme", "none"}, .status = 2, .err = "veeprom: scheme given twice\n"},
+    {.tool = "/bin/sh", .args = {"-c", load("scheme: AB\\nscheme: none")}, .status = 2, .err = "veeprom: -: line 2: scheme given twice\n"},
+    {VEEPROM, {"set", "bootcause", "none", "scheme", ""}, "", 0, 9, std::string(8, '\0')},
+    {"/bin/sh", {"-c", load("bootcause: \\naddress: none")}, "", 0, 9, std::string(12, '\0')},
+    {"/bin/sh", {"-c", load("{\"bootcause\":\"none\",\"address\":\"\"}")}, "", 0, 9, std::string(12, '\0')},
+    {.tool = "/bin/sh", .args = {"-c", load("bootcause: \\\\x62oot\\naddress: \\\\q")}, .status = 2, .err = "veeprom: -: line 2: bad value for address\n"},
+    {.tool = "/bin/sh", .args = {"-c", "cd \"$VEEPROM_ROOT/sys/class/socinfo\" && mv board_id id && mkdir board_id && " VEEPROM " show; s=$?; "
+                                "rmdir board_id && mv id board_id && exit $s"}, .status = 1, .err = "Read board_id Failed!\nmmc:/dev/mmcblk0 device not found!\n"
+                                "veeprom: cannot probe the boot medium: /sys/class/socinfo/board_id: Is a directory\n", .window = 2048},
+    // a reader needs no write access
+    {.tool = "/bin/sh", .args = {"-c", as_nobody + VEEPROM " get bootcause; s=$?; chmod 0644 <store>; exit $s"}, .out = "system\n"},
     {"/bin/sh", {"-c", VEEPROM " show >\"$VEEPROM_ROOT/f\" && " VEEPROM " format && rm -f \"$VEEPROM_ROOT/requests.log\" && " VEEPROM
                        " load \"$VEEPROM_ROOT/f\""}, "", 0, 0, std::string(256, '\0').replace(9, stored.size(), stored)},
     {.tool = "/bin/sh", .args = {"-c", load("bootcause: boot\\naddress: 300.1.1.1")}, .status = 2,
@@ -194,6 +219,9 @@ const Row rows[] = {
     {.tool = "/bin/sh", .args = {"-c", image + VEEPROM " get bootcause && " VEEPROM " get scheme && " BOOTCAUSE}, .out = "boot\nAB\nboot\n",
      .now = imaged, .requested = false},
     {.tool = VEEPROM, .args = {"image", "ubi", "-", "bootcause", "recovery", "scheme", "AB"}, .status = 2, .err = ab_refused},
+    {.tool = "/bin/sh", .args = {"-c", "cd \"$VEEPROM_ROOT\" && printf old >i && (trap '' XFSZ; ulimit -f 16; exec " VEEPROM " image mtd i); s=$?; "
+                                "cat i; ls | grep -c '^i'; exit $s"}, .out = "old1\n", .status = 1, .err = "veeprom: i: cannot write the image: File too large\n"},
+    {.tool = "/bin/sh", .args = {"-c", VEEPROM " image emmc - >/dev/full"}, .status = 1, .err = "veeprom: -: cannot write the image: No space left on device\n"},
     // the library's maintenance operations, within the window (2048 bytes on
     // the UBI volume, 512 on raw flash and eMMC)
     {VEEPROM, {"dump"}, dumped(), 0},
@@ -408,7 +436,7 @@ TEST_P(Tools, Failures)
         int status;
     } unopened[] = {{BOOTCAUSE, "h", "veeprom_init error\n", "", 255},
                     {NETADDR, "g", "veeprom_init error\n", "", 255},
-                    {VEEPROM, "show", "", on(b, GetParam(), "veeprom: <device>: cannot open the store: Is a directory\n"), 1},
+                    {VEEPROM, "format", "", on(b, GetParam(), "veeprom: <device>: cannot open the store: Is a directory\n"), 1},
                     {VEEPROM, "nope", "", "veeprom: unknown command 'nope'\n", 2}};
     for (const auto &r : unopened) {
         for (const bool absent : {false, true}) {

@@ -1,48 +1,54 @@
 // SPDX-License-Identifier: MIT
-// The settings file of veeprom load: what it takes prints back, in either
-// form of show, as a file taken to the same change; what it refuses names a
-// line of the input.
+// veeprom show and load are each other's inverse: for any field bytes, what
+// show prints, in either form, loads back as no change.  Any settings text
+// is taken or refused naming one of its lines, and what a taken one makes
+// shows and loads back as no change too.
 #include "settings.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
-// The change as show prints it: text lines, or one JSON object.
-static std::string shown(const settings::Change &c, bool json)
+using namespace settings;
+
+static void round_trip(const unsigned char *window)
 {
-    std::string s = json ? "{" : "";
-    for (int f = 0; f < settings::fields; ++f) {
-        const unsigned char *b = c.bytes[f];
-        std::string v(reinterpret_cast<const char *>(b), strnlen(reinterpret_cast<const char *>(b), settings::longest));
-        if (f == settings::address)
-            v = b[0] == 0 ? "none" : std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." + std::to_string(b[3]);
-        const std::string name = settings::field_info[f].name;
-        s += json ? (f == 0 ? "\"" : ",\"") + name + "\":" + (c.given[f] ? "\"" + v + "\"" : "null") : name + ": " + (c.given[f] ? v : "erased") + "\n";
+    for (const bool json : {false, true}) {
+        char shown[shown_max];
+        const size_t n = show(window, "mtd", "/dev/mtd3", json, shown);
+        Loaded l = parse(shown, n);
+        Change c;
+        unsigned char after[layout::formatted];
+        memcpy(after, window, sizeof after);
+        if (l.problem != Problem::none || !resolve(l, after, c) || apply(c, after) != Verdict::unchanged) {
+            fprintf(stderr, "loaded back as a change, or refused at line %d:\n%.*s", l.line, static_cast<int>(n), shown);
+            abort();
+        }
     }
-    return s + (json ? "}" : "");
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const char *text = reinterpret_cast<const char *>(data);
-    const settings::Loaded got = settings::parse(text, size);
+    // The fields' bytes first, then a settings file.
+    unsigned char window[layout::formatted] = {};
+    size_t at = 0;
+    for (int f = 0; f < fields; ++f)
+        for (int i = 0; i < field_info[f].len && at < size; ++i)
+            window[field_info[f].at + i] = data[at++];
+    round_trip(window);
+    const char *text = reinterpret_cast<const char *>(data + at);
+    Loaded l = parse(text, size - at);
     int lines = 1;
-    for (size_t i = 0; i < size; ++i)
+    for (size_t i = 0; i < size - at; ++i)
         lines += text[i] == '\n';
-    bool same = (got.problem == settings::Problem::none) == (got.line == 0) && got.line >= 0 && got.line <= lines;
-    for (const bool json : {false, true}) {
-        const std::string again = shown(got.change, json);
-        const settings::Loaded back = settings::parse(again.data(), again.size());
-        for (int f = 0; f < settings::fields && got.line == 0; ++f)
-            same = same && back.problem == settings::Problem::none && back.change.given[f] == got.change.given[f] &&
-                   (!got.change.given[f] || memcmp(back.change.bytes[f], got.change.bytes[f], settings::longest) == 0);
-        if (!same) {
-            fprintf(stderr, "refused at line %d of %d, or taken but read back otherwise as shown:\n%s\n", got.line, lines, again.c_str());
-            abort();
-        }
+    Change c;
+    const bool taken = l.problem == Problem::none && resolve(l, window, c);
+    if (taken == (l.line != 0) || l.line < 0 || l.line > lines) {
+        fprintf(stderr, "taken: %d, yet line %d of %d refused\n", taken, l.line, lines);
+        abort();
     }
+    if (taken && apply(c, window) == Verdict::changed)
+        round_trip(window);
     return 0;
 }

@@ -1,0 +1,143 @@
+// SPDX-License-Identifier: MIT
+// veeprom's commands on the store: show and get, set and load as one
+// change judged on its result, and the library's maintenance operations.
+#include "tool.h"
+#include "tools.h"
+#include "veeprom.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace tool {
+namespace {
+
+using settings::field_info;
+using veeprom::Medium;
+
+// By Medium: its name, and what discovery looks for on it.
+constexpr char medium_names[][5] = {"emmc", "ubi", "mtd"};
+constexpr char wanted[][56] = {"no GPT partition named veeprom on /dev/mmcblk0", "no MTD partition named env or boot to attach UBI from",
+                               "no MTD partition named veeprom"};
+static_assert(static_cast<int>(Medium::block) == 0 && static_cast<int>(Medium::volume) == 1 && static_cast<int>(Medium::raw) == 2);
+
+// set and load: the change, and the verdict on it.
+struct Edit {
+    Request *r;
+    settings::Verdict verdict = settings::Verdict::unchanged;
+    bool bad = false; // a loaded value neither shown now nor one set takes
+};
+
+// The window changed by set or load; nothing to write back when every field
+// already holds its value, or when the change is refused.
+bool edit(unsigned char *window, int, void *context)
+{
+    auto &e = *static_cast<Edit *>(context);
+    if (e.r->command == load && !settings::resolve(e.r->loaded, window, e.r->change)) {
+        e.bad = true;
+        return false;
+    }
+    e.verdict = settings::apply(e.r->change, window);
+    return e.verdict == settings::Verdict::changed;
+}
+
+// A refused settings file: its name, the line and why.
+int refused(const Request &r)
+{
+    const settings::Loaded &l = r.loaded;
+    static constexpr char why[][15] = {"", "malformed line", "unknown key", "bad value for ", ""};
+    const bool named = l.problem == settings::Problem::bad_value || l.problem == settings::Problem::repeated;
+    return FAIL(misuse, "%s: line %d: %s%s%s\n", r.file, l.line, why[static_cast<int>(l.problem)], named ? settings::key_name(l.key) : "",
+                l.problem == settings::Problem::repeated ? " given twice" : "");
+}
+
+} // namespace
+
+// What failed, where and why: the probe that could not read its file, the
+// device (or, before one was found, what was looked for on which medium),
+// and errno's reason.
+int store_fails(const char *what)
+{
+    const int failure = errno;
+    veeprom::Where w{};
+    veeprom::where(w);
+    if (w.probe != nullptr)
+        return FAIL(store_failed, "cannot probe the boot medium: %s%s%s\n", w.probe, w.probe_error != 0 ? ": " : " gave no data",
+                    w.probe_error != 0 ? strerror(w.probe_error) : "");
+    const char *why = failure == EWOULDBLOCK ? "busy: another process held its lock past the 5 s wait"
+                      : failure == EBUSY     ? "busy: another process held the volume open past the 5 s wait"
+                                             : strerror(failure);
+    const int m = static_cast<int>(w.medium);
+    if (w.device[0] != '\0')
+        return FAIL(store_failed, "%s: cannot %s the store: %s\n", w.device, what, why);
+    if (w.absent)
+        return FAIL(store_failed, "%s\n", wanted[m]);
+    return FAIL(store_failed, "cannot find the store on %s: %s\n", medium_names[m], why);
+}
+
+int load_file(Request &r)
+{
+    char text[4097]; // more than show prints in either form, by far (on the stack: no bss for a rare command)
+    const bool in = strcmp(r.file, "-") == 0;
+    FILE *f = in ? stdin : fopen(r.file, "r");
+    const size_t got = f == nullptr ? 0 : fread(text, 1, sizeof text, f);
+    const bool failed = f == nullptr || ferror(f) != 0;
+    const int failure = errno;
+    if (f != nullptr && !in)
+        fclose(f);
+    if (failed)
+        return FAIL(misuse, "%s: cannot read it: %s\n", r.file, strerror(failure));
+    if (got == sizeof text)
+        return FAIL(misuse, "%s: longer than %d bytes\n", r.file, static_cast<int>(sizeof text - 1));
+    r.loaded = settings::parse(text, got);
+    return r.loaded.problem == settings::Problem::none ? done : refused(r);
+}
+
+int act(Request &r)
+{
+    const int c = r.command;
+    veeprom::Where w{};
+    veeprom::where(w);
+    if (c == set || c == load) {
+        Edit e{&r};
+        if (veeprom::update(edit, &e) < 0)
+            return store_fails("write");
+        if (e.bad)
+            return refused(r);
+        return e.verdict == settings::Verdict::refused ? FAIL(misuse, "recovery is refused on an AB model\n") : done;
+    }
+    // Ranges are checked before any transfer, so a refused one stores nothing.
+    const int window = w.medium == Medium::volume ? 2048 : 512;
+    if (uint64_t{r.offset} + r.length > static_cast<uint64_t>(window))
+        return FAIL(misuse, "range %u+%u is outside the %d-byte window\n", r.offset, r.length, window);
+    // One read gives every field (show, get), or the range asked for.
+    unsigned char bytes[2048] = {};
+    if ((c == show || c == get || c == read) &&
+        veeprom_read(c == read ? static_cast<int>(r.offset) : 0, reinterpret_cast<char *>(bytes),
+                     c == read ? static_cast<int>(r.length) : layout::scheme.end()) < 0)
+        return store_fails("read");
+    char out[settings::shown_max];
+    if (c == show)
+        fwrite(out, 1, settings::show(bytes, medium_names[static_cast<int>(w.medium)], w.device, r.json, out), stdout);
+    if (c == get) {
+        fwrite(out, 1, settings::render(r.field, bytes, false, out), stdout);
+        puts("");
+    }
+    if (c == read) {
+        for (uint32_t i = 0; i < r.length; ++i)
+            printf("%02x", bytes[i]);
+        puts("");
+    }
+    if (c == show || c == get || c == read)
+        return done;
+    if (c == write)
+        return veeprom_write(static_cast<int>(r.offset), reinterpret_cast<const char *>(r.data), static_cast<int>(r.length)) < 0
+                   ? store_fails("write")
+                   : done;
+    if (c == dump)
+        return veeprom_dump() < 0 ? store_fails("read") : done;
+    return (c == clear ? veeprom_clear(static_cast<int>(r.offset), static_cast<int>(r.length)) : veeprom_format()) < 0
+               ? store_fails("clear")
+               : done;
+}
+
+} // namespace tool
