@@ -110,6 +110,17 @@ ERR: invalid ip, drop IP value from eeprom!!" drask_netaddr g
 	holds 9 "$(text boot)00000000ffffffff"
 }
 
+# systemd (tests/system/systemd.sh): as SCRIPT starts, the boot unit's
+# result and what it published; then the row's commands, the last a reboot.
+if [ "${cell%% *}" = systemd ]; then
+	check "systemd: veeprom-address.service succeeded" \
+		'[ "$(systemctl show -p Result --value veeprom-address.service)" = success ] && systemctl -q is-active veeprom-address.service'
+	echo "boot: $(systemd-analyze time | head -n 1)"
+	echo "unit: $(journalctl -b -u veeprom-address.service -o cat | grep '^no address' || echo -)"
+	echo "ip_ip: $(cat /tmp/ip_ip 2>/dev/null || echo -)"
+	eval "${cell#* }" || check "systemd: ${cell#* }" false
+	exit 1
+fi
 # wear: 200 changes while weak NAND blocks fail their next erase and UBI retires them.
 if [ "$cell" = wear ]; then
 	for i in $(seq 200); do

@@ -1,0 +1,54 @@
+# SPDX-License-Identifier: MIT
+# Sourced by emu/veeprom-emu for --init systemd: Debian 12's arm64 systemd
+# and its run-time dependencies, unpacked from the archive's packages (no
+# maintainer script runs), then laid into the board's root with the build's
+# unit and shutdown hook, installed as the package installs them.
+# shellcheck shell=bash disable=SC2154 # set by veeprom-emu and the other parts
+
+sd=$cache/systemd-bookworm
+if [ ! -e "$sd/unpacked" ]; then
+	say "downloading Debian 12's arm64 systemd"
+	rm -rf "$sd/root"
+	mkdir -p "$sd/apt/state/lists/partial" "$sd/apt/cache/archives/partial"
+	: >"$sd/apt/status" # nothing installed: every dependency is fetched
+	echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $(archive_uri bookworm) bookworm main" \
+		>"$sd/apt/sources.list"
+	# Private lists of arm64 alone, so the closure is the board's, whatever
+	# the host has installed or pinned.
+	sdapt=(-o APT::Architecture=arm64 -o APT::Architectures=arm64 -o "Dir::Etc::SourceList=$sd/apt/sources.list"
+		-o Dir::Etc::SourceParts=/dev/null -o Dir::Etc::Preferences=/dev/null -o Dir::Etc::PreferencesParts=/dev/null
+		-o "Dir::State=$sd/apt/state" -o "Dir::State::status=$sd/apt/status" -o "Dir::Cache=$sd/apt/cache"
+		-o Debug::NoLocking=1 -o APT::Install-Recommends=0 -o Acquire::Languages=none
+		-o "APT::Sandbox::User=$(id -un)")
+	apt-get "${sdapt[@]}" update -qq
+	apt-get "${sdapt[@]}" install -qq -y --download-only systemd >/dev/null ||
+		die "the arm64 systemd of bookworm could not be downloaded"
+	for deb in "$sd"/apt/cache/archives/*.deb; do dpkg-deb -x "$deb" "$sd/root"; done
+	rm -rf "$sd/root/usr/share/"{doc,man,locale,info,lintian,bug-reportd}
+	rm -f "$sd"/apt/cache/archives/*.deb
+	touch "$sd/unpacked"
+fi
+
+# systemd_root ROOT: systemd, the build's unit and hook, SCRIPT as a service.
+systemd_root() {
+	local r=$1 build
+	cp -a "$sd/root/." "$r/"
+	mkdir -p "$r"/{run,var/tmp,etc/veeprom-emu,etc/systemd/system}
+	# What the package installs from the build (cmake --install, component
+	# tools): the tools, and the unit and hook in systemd.pc's directories.
+	build=$(cd "$bin/.." && pwd)
+	[ -f "$build/cmake_install.cmake" ] || die "--init systemd: $bin is not the tools of a CMake build, whose unit and hook it installs"
+	DESTDIR=$work/stage cmake --install "$build" --component tools --prefix /usr >/dev/null
+	cp -a "$work/stage/." "$r/"
+	printf 'root:x:0:0:root:/root:/bin/sh\n' >"$r/etc/passwd"
+	printf 'root:x:0:\n' >"$r/etc/group"
+	echo 0123456789abcdef0123456789abcdef >"$r/etc/machine-id" # not a first boot
+	printf 'PRETTY_NAME="veeprom-emu board (Debian 12 systemd)"\nID=debian\n' >"$r/etc/os-release"
+	install -m 0755 "$repo/emu/systemd/run" "$r/etc/veeprom-emu/run"
+	cp "$repo/emu/systemd/veeprom-emu-script.service" "$r/etc/systemd/system/"
+	# Enabled and masked offline, as the host's systemctl does for an image.
+	systemctl --root="$r" -q set-default multi-user.target
+	systemctl --root="$r" -q enable veeprom-address.service veeprom-emu-script.service
+	# shellcheck disable=SC2046 # one unit a word
+	systemctl --root="$r" -q mask $(sed 's/#.*//' "$repo/emu/systemd/masked")
+}
