@@ -1,15 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The simulated board's seam, linked into dev builds in place of the board's:
 // every fixed path under $VEEPROM_ROOT when it is set, kernel requests on
-// image files stood in for (standin.cpp), and the counted faults and cuts
-// that walk a failure through every call: the k-th call named in
-// fail/step fails with EIO, in short/step a read or write moves about half
-// its bytes, and in cut/step the process dies just before it.
+// image files stood in for (standin.cpp), and each call counted first
+// (counter.cpp), so that a fault can be walked through every call.
 #include "board.h"
 #include "os.h"
 #include "seam.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,103 +20,8 @@
 namespace board {
 namespace {
 
-struct Sim {
-    bool loaded = false;
-    const char *root = nullptr; // nullptr: the exact board paths
-    long calls = 0;
-    long fail_at = 0;  // the call that fails with EIO; 0 for none
-    long short_at = 0; // the read or write that moves about half its bytes
-    long cut_at = 0;   // the call before which the process dies; 0 for none
-    bool unlocked = false; // skip/flock: locks granted without locking
-};
-Sim state;
-
-// The hooks use the C library directly: they are not the program's calls and
-// must not move the counter.
-long number_in(const char *rel)
-{
-    char p[PATH_MAX];
-    char text[32] = {};
-    int n = snprintf(p, sizeof p, "%s%s", state.root, rel);
-    if (n < 0 || n >= static_cast<int>(sizeof p))
-        return 0;
-    int f = ::open(p, O_RDONLY | O_CLOEXEC);
-    if (f < 0)
-        return 0;
-    ssize_t got = ::read(f, text, sizeof text - 1);
-    ::close(f);
-    return got > 0 ? strtol(text, nullptr, 10) : 0;
-}
-
-void load()
-{
-    if (state.loaded)
-        return;
-    state.loaded = true;
-    const char *r = getenv("VEEPROM_ROOT");
-    state.root = (r != nullptr && *r != '\0') ? r : nullptr;
-    if (state.root != nullptr) {
-        state.fail_at = number_in("/fail/step");
-        state.short_at = number_in("/short/step");
-        state.cut_at = number_in("/cut/step");
-        state.unlocked = sim::has("/skip/flock");
-    }
-}
-
-// Records an injected fault in faults.log ("fail 7 write"), so that whoever
-// walks the faults knows which call each step hit.
-void note(const char *what, const char *call)
-{
-    char p[PATH_MAX];
-    char line[64];
-    int n = snprintf(p, sizeof p, "%s/faults.log", state.root);
-    int len = snprintf(line, sizeof line, "%s %ld %s\n", what, state.calls, call);
-    if (n < 0 || n >= static_cast<int>(sizeof p) || len < 0 || len >= static_cast<int>(sizeof line))
-        return;
-    int f = ::open(p, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (f < 0)
-        return;
-    ssize_t unused = ::write(f, line, static_cast<size_t>(len));
-    (void)unused;
-    ::close(f);
-}
-
-// Counts one operating-system call; true when it is the one that must fail.
-bool injected(const char *call)
-{
-    load();
-    ++state.calls;
-    if (state.calls == state.cut_at) {
-        note("cut", call);
-        _exit(137);
-    }
-    if (state.calls == state.fail_at) {
-        note("fail", call);
-        errno = EIO;
-        return true;
-    }
-    return false;
-}
-
-// The count the current call moves: about half of what it would have moved
-// when it is the one that must come back short.  A read (fd or stream given)
-// stops at the end of a regular file, so it gets half of what is left there.
-size_t shortened(const char *call, size_t n, int fd = -1, FILE *stream = nullptr, size_t unit = 1)
-{
-    if (state.calls != state.short_at)
-        return n;
-    size_t full = n;
-    struct stat st {};
-    const off_t pos = stream != nullptr ? ftell(stream) : fd >= 0 ? ::lseek(fd, 0, SEEK_CUR) : -1;
-    if (stream != nullptr)
-        fd = fileno(stream);
-    if (pos >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        full = std::min(n, (st.st_size > pos ? static_cast<size_t>(st.st_size - pos) : 0) / unit);
-    if (full == 0)
-        return n; // nothing to move: the call cannot come back short
-    note("short", call);
-    return full / 2;
-}
+using sim::injected;
+using sim::shortened;
 
 // A call that fails after the kernel has released what it held, as a
 // failing close does.
@@ -131,42 +33,6 @@ int failed_after(int result)
 }
 
 } // namespace
-
-namespace sim {
-
-const char *root()
-{
-    load();
-    return state.root;
-}
-
-bool has(const char *rel)
-{
-    char p[PATH_MAX];
-    int n = snprintf(p, sizeof p, "%s%s", state.root, rel);
-    return state.root != nullptr && n > 0 && n < static_cast<int>(sizeof p) && ::access(p, F_OK) == 0;
-}
-
-const char *resolve(const char *fixed, char (&out)[PATH_MAX])
-{
-    load();
-    if (state.root == nullptr || fixed[0] != '/')
-        return fixed;
-    int n = snprintf(out, sizeof out, "%s%s", state.root, fixed);
-    if (n < 0 || n >= static_cast<int>(sizeof out)) {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-    return out;
-}
-
-} // namespace sim
-
-void sim_reset()
-{
-    state = Sim{};
-    sim::forget_change();
-}
 
 int open(const char *fixed, int flags, mode_t mode)
 {
@@ -213,7 +79,7 @@ int flock(int fd, int op)
 {
     if (injected("flock"))
         return -1;
-    return state.unlocked ? 0 : ::flock(fd, op);
+    return sim::unlocked() ? 0 : ::flock(fd, op);
 }
 
 // A failing close still releases the descriptor, as the kernel's does.
@@ -229,8 +95,13 @@ void sync()
         ::sync();
 }
 
-// A pause is no call a fault can be injected into.
+int fsync(int fd) { return injected("fsync") ? -1 : ::fsync(fd); }
+
+// A pause is no call a fault can be injected into, nor is the signal mask:
+// the walks number the calls of the store's own work.
 void nap(int ms) { os::nap(ms); }
+void hold_signals(sigset_t &old) { os::hold_signals(old); }
+void restore_signals(const sigset_t &old) { os::restore_signals(old); }
 
 bool exists(const char *fixed)
 {

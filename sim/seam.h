@@ -26,6 +26,16 @@ bool has(const char *rel);
 // nullptr (ENAMETOOLONG) when it does not fit.
 const char *resolve(const char *fixed, char (&out)[PATH_MAX]);
 
+// Counts one call of the seam: true when it is the one that must fail
+// (errno EIO); the process ends or is signalled here when the switches say so.
+bool injected(const char *call);
+// The count the current call moves: about half of n when it is the one that
+// must come back short.  A read (fd or stream given) stops at the end of a
+// regular file, so it gets half of what is left there, counted in `unit`s.
+size_t shortened(const char *call, size_t n, int fd = -1, FILE *stream = nullptr, size_t unit = 1);
+// skip/flock: locks granted without locking.
+bool unlocked();
+
 // A kernel request on an image file: what the MTD or UBI driver would do.
 int stand_in(int fd, unsigned long request, void *arg);
 // A write on the descriptor of an atomic change under way is taken by it:

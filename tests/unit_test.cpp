@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The store library on simulated boards of each medium.
+#include "board.h"
 #include "state.h"
 #include "support.h"
 #include "veeprom.h"
 
 #include <climits>
 #include <dirent.h>
+#include <fcntl.h>
 #include <functional>
 #include <optional>
 
@@ -42,8 +44,10 @@ TEST_F(BoardTest, BootMediumProbe)
     struct Row {
         std::optional<std::string> id, mode;
         int want;
+        const char *unread = nullptr; // the file discovery names as unread
     } const rows[] = {{"300\n", "1\n", 0}, {"301\n", "5\n", 5}, {"301", "1x", 1}, {"301", "7", 0},
-                {"301", std::nullopt, 0}, {std::nullopt, "1", 0}, {"", "1", -5}, {"301", "", -5}};
+                {"301", std::nullopt, 0}, {std::nullopt, "1", 0}, {"", "1", -5, board::board_id_file},
+                {"301", "", -5, board::boot_mode_file}};
     sim::Board b = board(layout_for(Medium::emmc));
     for (const Row &r : rows) {
         SCOPED_TRACE(r.id.value_or("(none)") + "/" + r.mode.value_or("(none)"));
@@ -51,7 +55,13 @@ TEST_F(BoardTest, BootMediumProbe)
         set_file(b, "sys/class/socinfo/boot_mode", r.mode);
         CaptureStderr();
         EXPECT_EQ(get_boot_mode(), r.want);
-        EXPECT_EQ(GetCapturedStderr(), r.want == -5 ? "Read board_id Failed!\n" : "");
+        veeprom::forget(); // discovery runs
+        veeprom_init();
+        EXPECT_EQ(GetCapturedStderr(), r.want == -5 ? "Read board_id Failed!\nRead board_id Failed!\n" : "");
+        veeprom::Where w{};
+        veeprom::where(w);
+        EXPECT_EQ(w.probe, r.unread);
+        EXPECT_EQ(w.probe_error, 0);
     }
 }
 
@@ -306,6 +316,11 @@ TEST_P(Media, Maintenance)
     // The dump moved the descriptor; a write still takes the window from 0.
     EXPECT_EQ(veeprom_write(0, "A", 1), 0);
     EXPECT_TRUE(same(bytes(b, 0, 512), "A" + zeros.substr(1) + pattern.substr(256, 256)));
+    // A reader's store is open read-only (root would open a read-only image anyway).
+    veeprom::open_for(veeprom::Access::read);
+    EXPECT_EQ(veeprom_init(), 0);
+    EXPECT_EQ(fcntl(veeprom::fd, F_GETFL) & O_ACCMODE, O_RDONLY);
+    EXPECT_EQ(veeprom_write(0, "B", 1), -1);
 }
 
 TEST(ParameterCheck, AcceptsTheRangeZeroToLowerF)

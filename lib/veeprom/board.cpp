@@ -24,8 +24,11 @@ int ioctl(int fd, unsigned long request, void *arg) { return ::ioctl(fd, request
 int flock(int fd, int op) { return ::flock(fd, op); }
 int close(int fd) { return ::close(fd); }
 void sync() { ::sync(); }
+int fsync(int fd) { return ::fsync(fd); }
 bool exists(const char *fixed) { return ::access(fixed, F_OK) == 0; }
 void nap(int ms) { os::nap(ms); }
+void hold_signals(sigset_t &old) { os::hold_signals(old); }
+void restore_signals(const sigset_t &old) { os::restore_signals(old); }
 int unlink(const char *fixed) { return ::unlink(fixed); }
 int rename(const char *fixed_from, const char *fixed_to) { return ::rename(fixed_from, fixed_to); }
 ssize_t random_bytes(void *buf, size_t n) { return ::getrandom(buf, n, GRND_NONBLOCK); }

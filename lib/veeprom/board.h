@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <cstdio>
 #include <memory>
+#include <signal.h>
 #include <sys/types.h>
 
 namespace board {
@@ -33,6 +34,7 @@ int ioctl(int fd, unsigned long request, void *arg);
 int flock(int fd, int op);
 int close(int fd);
 void sync();
+int fsync(int fd);
 bool exists(const char *fixed);
 // Waits ms milliseconds; a pause is no call a fault can be injected into.
 void nap(int ms);
@@ -41,6 +43,12 @@ int rename(const char *fixed_from, const char *fixed_to);
 // n unpredictable bytes from the kernel, never waiting for its random pool;
 // the count, or -1 (also on a kernel that has no such call).
 ssize_t random_bytes(void *buf, size_t n);
+
+// Every signal that can be blocked held back, and the thread's mask as it
+// was again: no signal ends the process in between, and one that came
+// meanwhile acts on the restore.  Neither is a call a fault is injected into.
+void hold_signals(sigset_t &old);
+void restore_signals(const sigset_t &old);
 
 // Streams only read ("r").  Neither opens waits on a FIFO: it is refused.
 FILE *fopen(const char *fixed, const char *mode);
@@ -82,6 +90,27 @@ public:
 
 private:
     int fd_;
+};
+
+// Holds the signals back for its lifetime, when `hold`.
+class Signals {
+public:
+    explicit Signals(bool hold) : held_(hold)
+    {
+        if (held_)
+            hold_signals(old_);
+    }
+    ~Signals()
+    {
+        if (held_)
+            restore_signals(old_);
+    }
+    Signals(const Signals &) = delete;
+    Signals &operator=(const Signals &) = delete;
+
+private:
+    bool held_;
+    sigset_t old_{};
 };
 
 struct FileCloser {

@@ -1,21 +1,18 @@
 // SPDX-License-Identifier: MIT
-// The boot-medium probe and the store's discovery and lifecycle: which
-// medium the board boots from, where its store is, and opening it.
+// The store's discovery and lifecycle: where the store of the medium the
+// board boots from is (attaching UBI when needed), opening it in the access
+// mode asked for, flushing and closing it, calls taking turns, and fork.
 #include "gpt.h"
 #include "state.h"
 #include "store.h"
 #include "veeprom.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h> // the request macros the UBI header uses
 #include <mtd/ubi-user.h>
-#include <string_view>
 #include <unistd.h>
 
 // The kernel agrees on these; a header that differs is a build error, not a
@@ -24,99 +21,53 @@ static_assert(UBI_IOCATT == 0x40186F40);
 static_assert(sizeof(ubi_attach_req) == 24);
 
 namespace veeprom {
-namespace {
+
+int fd = -1;
+char device_path[128];
+int bootmode;
+bool absent;
+int start_sector;
+int end_sector;
+unsigned char buffer[block_size];
+Access access = Access::legacy;
+const char *failed_probe;
+int failed_probe_error;
+pthread_mutex_t store_mutex = PTHREAD_MUTEX_INITIALIZER;
+bool forked;
+
+void begin_turn(int &cancel)
+{
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancel);
+    pthread_mutex_lock(&store_mutex);
+    if (forked)
+        own_store();
+}
+
+void end_turn(int cancel)
+{
+    pthread_mutex_unlock(&store_mutex);
+    pthread_setcancelstate(cancel, &cancel);
+}
 
 // O_CLOEXEC: the store must not leak into the shell a tool starts.
-constexpr int store_flags = O_RDWR | O_SYNC | O_CLOEXEC;
-constexpr int ubi_number = 10;
-constexpr std::string_view store_name = "veeprom";
+int store_flags() { return (access == Access::read ? O_RDONLY : O_RDWR | O_SYNC) | O_CLOEXEC; }
 
-// ---- MTD partitions -----------------------------------------------------
-
-// The partition's name file holds its name and a newline; the name must be
-// the wanted one exactly (a prefix would select the wrong partition).
-template <size_t N> bool name_matches(const char (&text)[N], size_t got, std::string_view wanted)
+// A reader has nothing to flush.  A writer flushes its own descriptor, not
+// every file system of the board; on raw flash a write is on the flash when
+// it returns (and the MTD device refuses fsync).  The store is synchronous,
+// so a failed flush loses nothing already reported written: its result, like
+// sync()'s, is not the call's.
+void flush()
 {
-    size_t len = strnlen(text, got);
-    if (len > 0 && text[len - 1] == '\n')
-        --len;
-    else if (len == N)
-        return false; // the buffer filled before the name ended
-    return std::string_view(text, len) == wanted;
-}
-
-// The number of the entry's last run of digits (mtd3 and mtd3ro give 3);
-// -1 when it does not fit an int, as its low bits would name another device.
-int entry_number(const char *entry)
-{
-    int64_t n = 0; // stays above INT_MAX once there
-    bool in_run = false;
-    for (const char *c = entry; *c != '\0'; ++c) {
-        const bool digit = *c >= '0' && *c <= '9';
-        if (digit)
-            n = (in_run ? (n > INT_MAX ? n : n * 10) : 0) + (*c - '0');
-        in_run = digit;
-    }
-    return n <= INT_MAX ? static_cast<int>(n) : -1;
-}
-
-// `whole` tells a list read to its end from one that could not be read
-// whole, where the partition may still be.
-int find_partition(board::Dir &dir, std::string_view wanted, bool &whole)
-{
-    bool skipped = false;
-    whole = false;
-    for (;;) {
-        errno = 0;
-        const struct dirent64 *e = board::readdir(dir);
-        if (e == nullptr) {
-            whole = errno == 0 && !skipped;
-            return -1;
-        }
-        char path[512] = {};
-        char name[128] = {};
-        snprintf(path, sizeof path, "/sys/class/mtd/%s/name", e->d_name);
-        board::File f(board::fopen(path, "r"));
-        if (!f) {
-            // "." and ".." have no name file; another one may be the wanted.
-            skipped = skipped || (errno != ENOENT && errno != ENOTDIR);
-            continue;
-        }
-        size_t got = board::fread(name, 1, sizeof name, f.get());
-        f.reset();
-        if (got == 0) {
-            fprintf(stderr, "Read mtd name from %s failed!\n", path);
-            return -5;
-        }
-        if (name_matches(name, got, wanted)) {
-            const int n = entry_number(e->d_name);
-            whole = n >= 0; // a match that names no device is no proof of absence
-            return n;
-        }
-    }
-}
-
-} // namespace
-
-int lookup_partition(const char *name, bool &whole)
-{
-    whole = false;
-    board::Dir dir;
-    if (board::opendir(board::mtd_class_dir, dir) != 0)
-        return -1;
-    int result = name == nullptr ? -1 : find_partition(dir, name, whole);
-    int closed = board::closedir(dir);
-    if (closed != 0) {
-        whole = false;
-        fprintf(stderr, "%s: closedir failed!\n", "get_mtdnum_partname");
-        return closed;
-    }
-    return result;
+    if (access == Access::legacy)
+        board::sync();
+    else if (access == Access::write && fd >= 0 && medium_of(bootmode) != Medium::raw)
+        board::fsync(fd);
 }
 
 namespace {
 
-// ---- discovery ----------------------------------------------------------
+constexpr int ubi_number = 10;
 
 bool node_appears()
 {
@@ -163,17 +114,6 @@ int attach_volume()
     return 0;
 }
 
-bool is_store_label(const unsigned char *name16)
-{
-    char label[9];
-    for (size_t i = 0; i < 8; ++i) {
-        unsigned char b = name16[2 * i]; // low byte of each UTF-16 code unit
-        label[i] = static_cast<char>(b == 0 ? 0 : (b < 0x20 || b > 0x7E) ? '!' : b);
-    }
-    label[8] = '\0';
-    return store_name == label;
-}
-
 // Where discovery's two standard-output lines go; a tool whose standard
 // output is its answer sends them to standard error.
 FILE *messages = nullptr; // stdout
@@ -210,6 +150,8 @@ int discover()
     device_path[0] = '\0';
     absent = false;
     bootmode = boot_mode();
+    failed_probe = bootmode == probe_failed ? unread_file : nullptr;
+    failed_probe_error = bootmode == probe_failed ? unread_error : 0;
     switch (medium_of(bootmode)) {
     case Medium::volume:
         if (attach_volume() != 0)
@@ -233,55 +175,26 @@ int discover()
     // UBI makes the volume's node before another run's attach has finished;
     // opened in that moment the volume is not there yet (ENODEV).
     const int attaching = medium_of(bootmode) == Medium::volume ? ENODEV : 0;
-    fd = waiting(EBUSY, [] { return board::open(device_path, store_flags); }, attaching);
+    fd = waiting(EBUSY, [] { return board::open(device_path, store_flags()); }, attaching);
     return fd >= 0 ? 0 : -1;
 }
 
-} // namespace
-
-int gpt::store_partition(const Table &table)
-{
-    // Every entry is examined: the last one named veeprom wins.
-    int found = 0;
-    for (size_t i = 0; i < entries; ++i)
-        if (is_store_label(&table[i][name_at]))
-            found = static_cast<int>(i + 1);
-    return found;
-}
-
-int boot_mode()
-{
-    char probe[64] = {};
-    board::File f(board::fopen(board::board_id_file, "r"));
-    if (!f)
-        return 0;
-    size_t got = board::fread(probe, 1, 4, f.get());
-    f.reset();
-    if (got == 0) {
-        fputs("Read board_id Failed!\n", stderr);
-        return probe_failed;
-    }
-    if (memcmp(probe, "300", 3) == 0)
-        return 0; // these boards always keep the store on eMMC
-    memset(probe, 0, sizeof probe);
-    f.reset(board::fopen(board::boot_mode_file, "r"));
-    if (f) {
-        got = board::fread(probe, 1, 1, f.get());
-        f.reset();
-        if (got == 0) {
-            fputs("Read board_id Failed!\n", stderr);
-            return probe_failed;
-        }
-    }
-    return probe[0] == '1' ? 1 : probe[0] == '5' ? 5 : 0;
-}
-
-namespace {
-
 // The turn is held across fork, so the child starts with the state of no
-// call half way; the child's first call then opens a store of its own.
-void fork_prepare() { pthread_mutex_lock(&store_mutex); }
+// call half way.  UBI admits one writer: a volume the parent kept open would
+// keep the child out, so it is closed first, and whichever process calls
+// next reopens it (the volume path does after every call).  A child's first
+// call opens any other store afresh: own_store().
+void fork_prepare()
+{
+    pthread_mutex_lock(&store_mutex);
+    if (fd >= 0 && medium_of(bootmode) == Medium::volume) {
+        board::close(fd);
+        fd = -1;
+    }
+}
+
 void fork_parent() { pthread_mutex_unlock(&store_mutex); }
+
 void fork_child()
 {
     forked = fd >= 0;
@@ -294,7 +207,7 @@ void own_store()
 {
     forked = false;
     board::close(fd); // the child's copy: the parent's stays open, unlocked
-    fd = board::open(device_path, store_flags);
+    fd = board::open(device_path, store_flags());
 }
 
 void messages_to(FILE *stream)
@@ -312,7 +225,7 @@ int init()
         board::close(fd);
         fd = -1;
     }
-    fd = board::open(device_path, store_flags);
+    fd = board::open(device_path, store_flags());
     if (fd >= 0)
         return 0;
     return discover(); // also when the store was busy: discovery waits for it
@@ -321,19 +234,6 @@ int init()
 } // namespace veeprom
 
 using namespace veeprom;
-
-extern "C" int get_boot_mode(void)
-{
-    const Turn turn;
-    return boot_mode();
-}
-
-extern "C" int get_mtdnum_partname(const char *name)
-{
-    const Turn turn;
-    bool whole = false;
-    return lookup_partition(name, whole);
-}
 
 extern "C" int veeprom_init(void)
 {
@@ -344,7 +244,7 @@ extern "C" int veeprom_init(void)
 extern "C" void veeprom_exit(void)
 {
     const Turn turn;
-    board::sync();
+    flush();
     if (fd >= 0)
         board::close(fd);
     fd = -1;

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <pthread.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -82,5 +83,14 @@ void nap(int ms)
     while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
     }
 }
+
+void hold_signals(sigset_t &old)
+{
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
+}
+
+void restore_signals(const sigset_t &old) { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
 
 } // namespace board::os

@@ -15,6 +15,8 @@ FILE *fopen(const char *path);
 int opendir(const char *path, Dir &d);
 const struct dirent64 *readdir(Dir &d);
 void nap(int ms);
+void hold_signals(sigset_t &old);
+void restore_signals(const sigset_t &old);
 
 } // namespace board::os
 

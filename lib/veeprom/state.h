@@ -4,6 +4,8 @@
 #ifndef VEEPROM_STATE_H
 #define VEEPROM_STATE_H
 
+#include "tools.h"
+
 #include <unistd.h>
 
 namespace veeprom {
@@ -18,6 +20,9 @@ extern bool absent;            // the last discovery found no store partition
 extern int start_sector;
 extern int end_sector;
 extern unsigned char buffer[block_size];
+extern Access access;            // how the next veeprom_init opens the store
+extern const char *failed_probe; // the socinfo file the last discovery's probe could not read
+extern int failed_probe_error;   // and its errno, 0 when it gave no data
 
 // Back to the state a new process starts with: for a process that uses one
 // board after another (tests, fuzzers).
@@ -29,6 +34,9 @@ inline void forget()
     device_path[0] = '\0';
     bootmode = 0;
     absent = false;
+    access = Access::legacy;
+    failed_probe = nullptr;
+    failed_probe_error = 0;
 }
 
 } // namespace veeprom

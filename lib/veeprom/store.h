@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: MIT
-// What the library's two halves share: discovery (discovery.cpp) and the
-// windowed transfers (veeprom.cpp).  Internal to the library.
+// What the library's parts share: the probe (probe.cpp), discovery and
+// lifecycle (discovery.cpp), whole transfers and the lock (io.cpp), the
+// volume path (volume.cpp), the sector path (sector.cpp) and the public calls
+// (veeprom.cpp).  Internal to the library.
 #ifndef VEEPROM_STORE_H
 #define VEEPROM_STORE_H
 
 #include "board.h"
+#include "state.h"
 #include "tools.h"
 
 #include <cerrno>
 #include <pthread.h>
+#include <sys/file.h>
+#include <sys/types.h>
 
 namespace veeprom {
 
@@ -68,9 +73,62 @@ private:
     int cancel_ = 0;
 };
 
+// The store's open flags for the current access mode, and what flushes it
+// where the legacy tools sync().
+int store_flags();
+void flush();
+
 int boot_mode();                                      // get_boot_mode
 int lookup_partition(const char *name, bool &whole);  // get_mtdnum_partname, telling also whether a miss is certain
 int init();                                           // veeprom_init
+extern const char *unread_file;                       // the socinfo file the latest probe could not read
+extern int unread_error;                              // and its errno
+
+// ---- whole transfers and the lock (io.cpp) --------------------------------
+
+// Up to n bytes at the current position until end of file; the count, or
+// -1.  Interrupted and partial reads are continued.
+ssize_t read_block(unsigned char *to, size_t n);
+// The whole block back from buffer; succeeds once at least `needed` bytes
+// are stored (past the end of a device there is nothing more to store).
+bool write_block(size_t needed);
+bool lock(int op);
+
+// The store's lock for one call: readers share it, a read-modify-write owns
+// it until written back.  release() is for the path where closing the volume
+// drops it.  An unlock that succeeds leaves errno as a failure before it set it.
+class Lock {
+public:
+    explicit Lock(int op) : held_(lock(op)) {}
+    ~Lock()
+    {
+        if (held_)
+            board::flock(fd, LOCK_UN);
+    }
+    Lock(const Lock &) = delete;
+    Lock &operator=(const Lock &) = delete;
+    explicit operator bool() const { return held_; }
+    void release() { held_ = false; }
+
+private:
+    bool held_;
+};
+
+// ---- the two paths (volume.cpp, sector.cpp) -------------------------------
+
+enum class Op { read, write, clear };
+
+struct Span {
+    int offset;
+    int length;
+    char *dst;       // read
+    const char *src; // write
+};
+
+int volume_io(Op op, const Span &io);
+int update_volume(Edit edit, void *context);
+int sector_io(Op op, Span io);
+int update_sectors(Edit edit, void *context);
 
 } // namespace veeprom
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The power cuts: each change dies before each of its calls in turn, and a
-// fresh process reads the store back through the library.
+// The power cuts and the signals: each change dies before each of its calls
+// in turn, or is sent SIGTERM there, and a fresh process reads the store back
+// through the library.
 #include "runner.h"
 
 #include <cstdio>
@@ -26,39 +27,62 @@ std::string read_back(const sim::Board &b, const std::string &old, const std::st
     return "damaged";
 }
 
-} // namespace
+// Each change stopped before each of its calls in turn: by a power cut
+// (every change, every medium), or by SIGTERM (each change that erases raw
+// flash, on raw flash), which must leave the store old or new.
+struct Walk {
+    const char *title, *switch_file;
+    int status;         // what the stopped process must end with
+    bool signal;        // SIGTERM: raw-flash erasers on raw flash, never damaged
+    long Totals::*count;
+};
 
-void cuts()
+void walk(const Walk &w)
 {
-    printf("\npower cuts: the process dies before each of its calls in turn; a fresh process reads the store\n");
-    printf("%-30s %-8s %6s %5s %5s %8s  %s\n", "operation", "medium", "points", "old", "new", "damaged", "damaged when cut before");
+    printf("\n%s\n", w.title);
+    printf("%-30s %-8s %6s %5s %5s %8s  %s\n", "operation", "medium", "points", "old", "new", "damaged",
+           w.signal ? "damaged when signalled before" : "damaged when cut before");
     for (const Target &t : targets()) {
-        if (!writes(t))
+        if (!writes(t) || (w.signal && !t.erases))
             continue;
         for (Medium m : sim::media) {
+            if (w.signal && m != Medium::mtd)
+                continue;
             std::map<std::string, int> seen;
             std::string where;
             long k = 1;
             for (;; ++k) {
-                const Case c = run_case(t, {m}, "cut/step", k);
+                const Case c = run_case(t, {m}, w.switch_file, k);
                 const Run &r = c.run;
-                remove(c.board.path("cut/step").c_str()); // the read back runs whole
+                remove(c.board.path(w.switch_file).c_str()); // the read back runs whole
                 if (r.faults.empty())
                     break; // the run ended before call k
-                if (r.status != 137) {
-                    printf("  %s %s cut %ld: status %d\n", t.name.c_str(), sim::name(m), k, r.status);
+                if (r.status != w.status) {
+                    printf("  %s %s %s %ld: status %d\n", t.name.c_str(), sim::name(m), w.switch_file, k, r.status);
                     ++totals.crashes;
                 }
-                ++totals.cuts;
+                ++(totals.*w.count);
                 const std::string outcome = read_back(c.board, c.old, new_image(c.old, m, t), m);
                 ++seen[outcome];
-                if (outcome == "damaged")
-                    where += (where.empty() ? "" : ", ") + r.faults.substr(4, r.faults.size() - 5);
+                if (outcome == "damaged") {
+                    totals.wrong += w.signal ? 1 : 0;
+                    where += (where.empty() ? "" : ", ") + r.faults.substr(r.faults.find(' ') + 1, r.faults.size() - r.faults.find(' ') - 2);
+                }
             }
             printf("%-30s %-8s %6ld %5d %5d %8d  %s\n", t.name.c_str(), sim::name(m), k - 1, seen["old"], seen["new"],
                    seen["damaged"], where.c_str());
         }
     }
+}
+
+} // namespace
+
+void cuts()
+{
+    walk({"power cuts: the process dies before each of its calls in turn; a fresh process reads the store", "cut/step", 137,
+          false, &Totals::cuts});
+    walk({"signals: SIGTERM before each call of each raw-flash change in turn; a fresh process reads the store", "signal/step",
+          128 + 15, true, &Totals::signals});
 }
 
 } // namespace faults

@@ -72,7 +72,7 @@ int main(int argc, char **argv)
         else
             return usage_error();
     }
-    printf("counts: faults %ld cuts %ld silent %ld crashes %ld leaks %ld lost %ld hangs %ld wrong %ld\n", totals.faults, totals.cuts,
-           totals.silent, totals.crashes, totals.leaks, totals.lost, totals.hangs, totals.wrong);
+    printf("counts: faults %ld cuts %ld signals %ld silent %ld crashes %ld leaks %ld lost %ld hangs %ld wrong %ld\n", totals.faults,
+           totals.cuts, totals.signals, totals.silent, totals.crashes, totals.leaks, totals.lost, totals.hangs, totals.wrong);
     return 0;
 }

@@ -107,7 +107,7 @@ Run run_target(const sim::Board &b, const Target &t);
 // ---- counts and campaigns -----------------------------------------------
 
 struct Totals {
-    long faults = 0, cuts = 0, silent = 0, wrong = 0, crashes = 0, leaks = 0, hangs = 0, lost = 0;
+    long faults = 0, cuts = 0, signals = 0, silent = 0, wrong = 0, crashes = 0, leaks = 0, hangs = 0, lost = 0;
 };
 extern Totals totals;
 
