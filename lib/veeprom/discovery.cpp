@@ -114,9 +114,12 @@ int attach_volume()
     return 0;
 }
 
-// Where discovery's two standard-output lines go; a tool whose standard
-// output is its answer sends them to standard error.
+} // namespace
+
+// Where discovery's two standard-output lines go (veeprom_messages_to).
 FILE *messages = nullptr; // stdout
+
+namespace {
 
 int find_gpt_partition()
 {
@@ -210,12 +213,6 @@ void own_store()
     fd = board::open(device_path, store_flags());
 }
 
-void messages_to(FILE *stream)
-{
-    const Turn turn;
-    messages = stream;
-}
-
 int init()
 {
     static bool watching_forks = false;
@@ -251,3 +248,9 @@ extern "C" void veeprom_exit(void)
 }
 
 extern "C" void veeprom_setsync(int flag) { (void)flag; }
+
+extern "C" void veeprom_messages_to(FILE *stream)
+{
+    const Turn turn;
+    messages = stream;
+}

@@ -367,7 +367,7 @@ int run(int argc, char **argv)
             data[i] = static_cast<unsigned char>(hex_digit(hex[2 * i]) << 4 | hex_digit(hex[2 * i + 1]));
     }
 
-    veeprom::messages_to(stderr); // standard output carries the answer only
+    veeprom_messages_to(stderr); // standard output carries the answer only
     if (veeprom_init() < 0)
         return store_fails("open");
     const int status = act(c, json, f, offset, length, data, change);
