@@ -15,6 +15,9 @@ int main(void)
     char target[VEEPROM_BOOT_WORD_LENGTH + 1] = {0}; /* room for a terminator */
     unsigned char address[VEEPROM_ADDRESS_LENGTH] = {0};
 
+    /* Standard output carries the settings only: the library's own lines
+     * (an eMMC disk it could not read) go with the errors. */
+    veeprom_messages_to(stderr);
     if (veeprom_init() < 0) {
         fprintf(stderr, "show_settings: cannot open the store\n");
         return 1;

@@ -2,6 +2,7 @@
 #include "simboard.h"
 
 #include "gpt.h"
+#include "veeprom_board.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -49,6 +50,23 @@ size_t index_of(const std::vector<std::string> &names, std::string_view want)
 
 } // namespace
 
+std::vector<std::string> default_mtd()
+{
+    std::vector<std::string> names{"uboot"};
+    for (const char *p : {VEEPROM_UBI_PARTITIONS})
+        names.emplace_back(p);
+    names.emplace_back(VEEPROM_PARTITION);
+    return names;
+}
+
+std::vector<std::u16string> default_gpt()
+{
+    const std::string_view store = VEEPROM_PARTITION;
+    return {u"boot", u"system", std::u16string(store.begin(), store.end()), u"data"};
+}
+
+std::string under_root(const char *fixed) { return std::string(fixed).substr(1); }
+
 std::string Board::path(std::string_view rel) const { return root + "/" + std::string(rel); }
 
 void Board::put(std::string_view rel, std::string_view bytes) const
@@ -94,7 +112,8 @@ Board make(const std::string &root, const Layout &layout)
 {
     Board b{root, ""};
     make_dirs(root);
-    make_dirs(b.path("tmp"));
+    const std::string address_file = under_root(VEEPROM_ADDRESS_FILE);
+    make_dirs(b.path(address_file.substr(0, address_file.rfind('/'))));
     make_dirs(b.path("sys/class/mtd"));
     make_dirs(b.path("dev"));
     if (layout.board_id)
@@ -113,7 +132,7 @@ Board make(const std::string &root, const Layout &layout)
     switch (layout.medium) {
     case Medium::ubi:
         b.put("dev/ubi_ctrl", "");
-        b.store = "dev/ubi10_0";
+        b.store = under_root(VEEPROM_UBI_VOLUME);
         window.resize(2048, '\0');
         if (layout.attached)
             b.put(b.store, window);
@@ -121,7 +140,7 @@ Board make(const std::string &root, const Layout &layout)
             b.put("static-volume", "");
         break;
     case Medium::mtd: {
-        size_t i = index_of(layout.mtd, "veeprom");
+        size_t i = index_of(layout.mtd, VEEPROM_PARTITION);
         b.store = "dev/mtd" + std::to_string(i);
         if (i < layout.mtd.size()) {
             window.resize(std::min(window.size(), flash_size));
@@ -130,11 +149,13 @@ Board make(const std::string &root, const Layout &layout)
         }
         break;
     }
-    case Medium::emmc:
-        b.put("dev/mmcblk0", gpt_disk(layout.gpt));
+    case Medium::emmc: {
+        const std::string disk = under_root(VEEPROM_EMMC_DISK);
+        const std::u16string store = default_gpt()[2];
+        b.put(disk, gpt_disk(layout.gpt));
         for (size_t i = 0; i < layout.gpt.size(); ++i) {
-            std::string img = "dev/mmcblk0p" + std::to_string(i + 1);
-            if (layout.gpt[i] == u"veeprom") {
+            std::string img = disk + "p" + std::to_string(i + 1);
+            if (layout.gpt[i] == store) {
                 b.store = img;
                 std::string w = window;
                 w.resize(part_size, '\0');
@@ -144,6 +165,7 @@ Board make(const std::string &root, const Layout &layout)
             }
         }
         break;
+    }
     }
     b.put(".store", b.store + "\n");
     return b;

@@ -19,14 +19,22 @@ inline constexpr std::array<Medium, 3> media{Medium::ubi, Medium::mtd, Medium::e
 // "ubi", "mtd" or "emmc": the word veeprom-sim takes and the tables print.
 const char *name(Medium m);
 
+// The board the build was configured for: "uboot", the partitions UBI is
+// attached from ("env", "boot"), then the store's ("veeprom"); a GPT of
+// "boot", "system", the store's partition and "data".
+std::vector<std::string> default_mtd();
+std::vector<std::u16string> default_gpt();
+// Board paths as they lie under the board's root: "dev/mmcblk0".
+std::string under_root(const char *fixed);
+
 struct Layout {
     Medium medium = Medium::emmc;
     std::optional<std::string> board_id = "301\n";
     std::optional<std::string> boot_mode; // default: "1\n", "5\n", "0\n" by medium
-    std::vector<std::string> mtd{"uboot", "env", "boot", "veeprom"}; // mtd0, mtd1, ...
+    std::vector<std::string> mtd = default_mtd(); // mtd0, mtd1, ...
     bool attached = true;                                            // ubi: volume node present
     bool static_volume = false; // ubi: atomic eraseblock changes refused (EROFS)
-    std::vector<std::u16string> gpt{u"boot", u"system", u"veeprom", u"data"};
+    std::vector<std::u16string> gpt = default_gpt();
     std::string window = std::string(512, '\0'); // initial store bytes from offset 0
 };
 

@@ -2,6 +2,7 @@
 // veeprom-sim: make a simulated board in a directory and look at its store,
 // to try the tools and scripts on a PC before there is a board.
 #include "simboard.h"
+#include "veeprom_board.h"
 
 #include <cstdio>
 #include <cstring>
@@ -88,6 +89,9 @@ bool clear_for_board(const std::string &dir)
     }
     for (const char *name : ours)
         fs::remove_all(fs::path(dir) / name, ec);
+    // The address file's folder, where the build puts it (tmp, run, ...).
+    const std::string address_file = sim::under_root(VEEPROM_ADDRESS_FILE);
+    fs::remove_all(fs::path(dir) / address_file.substr(0, address_file.find('/')), ec);
     return true;
 }
 

@@ -8,6 +8,8 @@
 #ifndef VEEPROM_BOARD_H
 #define VEEPROM_BOARD_H
 
+#include "veeprom_board.h" // generated: the configured paths and names
+
 #include <dirent.h>
 #include <cstdio>
 #include <memory>
@@ -20,9 +22,15 @@ inline constexpr const char *board_id_file = "/sys/class/socinfo/board_id";
 inline constexpr const char *boot_mode_file = "/sys/class/socinfo/boot_mode";
 inline constexpr const char *mtd_class_dir = "/sys/class/mtd/";
 inline constexpr const char *ubi_ctrl = "/dev/ubi_ctrl";
-inline constexpr const char *ubi_volume = "/dev/ubi10_0";
-inline constexpr const char *mmc_disk = "/dev/mmcblk0";
-inline constexpr const char *address_file = "/tmp/ip_ip";
+// What differs between board variants, as the build was configured
+// (cmake/board-settings.cmake): compile-time constants, no configuration
+// read on the board.
+inline constexpr const char *ubi_volume = VEEPROM_UBI_VOLUME; // volume 0 of ubi_device
+inline constexpr int ubi_device = VEEPROM_UBI_DEVICE;
+inline constexpr const char *ubi_partitions[] = {VEEPROM_UBI_PARTITIONS}; // attached from, in order
+inline constexpr const char *mmc_disk = VEEPROM_EMMC_DISK;                // its partitions are <disk>p<N>
+inline constexpr const char *store_partition = VEEPROM_PARTITION;         // the MTD and GPT name
+inline constexpr const char *address_file = VEEPROM_ADDRESS_FILE;
 
 // Every open (also fopen and opendir) returns a descriptor above 2: see
 // above_std in board.cpp.

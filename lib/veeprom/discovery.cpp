@@ -67,8 +67,6 @@ void flush()
 
 namespace {
 
-constexpr int ubi_number = 10;
-
 bool node_appears()
 {
     return waiting(ENOENT, [] { return board::exists(board::ubi_volume) ? 0 : (errno = ENOENT, -1); }) == 0;
@@ -79,7 +77,7 @@ int request_attach(int mtd)
 {
     ubi_attach_req req;
     memset(&req, 0, sizeof req); // kernel defaults for the rest
-    req.ubi_num = ubi_number;
+    req.ubi_num = board::ubi_device;
     req.mtd_num = mtd;
     const board::Fd ctrl(board::open(board::ubi_ctrl, O_RDONLY | O_CLOEXEC));
     return ctrl.get() < 0 ? -1 : board::ioctl(ctrl.get(), UBI_IOCATT, &req);
@@ -96,12 +94,14 @@ int no_partition()
 int attach_volume()
 {
     if (!board::exists(board::ubi_volume)) {
-        // Only a board that surely has no env partition uses boot: after a
-        // read error env may be there, and boot is then the wrong partition.
-        bool whole = false;
-        int mtd = lookup_partition("env", whole);
-        if (mtd < 0 && whole)
-            mtd = lookup_partition("boot", whole);
+        // A board uses the next partition only when it surely has none of
+        // the one before: after a read error that one may be there, and the
+        // next is then the wrong partition.
+        bool whole = true;
+        int mtd = -1;
+        for (const char *name : board::ubi_partitions)
+            if (mtd < 0 && whole)
+                mtd = lookup_partition(name, whole);
         if (mtd < 0)
             return whole ? no_partition() : -1;
         // Runs started together each find no volume and ask to attach; the
@@ -114,9 +114,12 @@ int attach_volume()
     return 0;
 }
 
-// Where discovery's two standard-output lines go; a tool whose standard
-// output is its answer sends them to standard error.
+} // namespace
+
+// Where discovery's two standard-output lines go (veeprom_messages_to).
 FILE *messages = nullptr; // stdout
+
+namespace {
 
 int find_gpt_partition()
 {
@@ -140,7 +143,7 @@ int find_gpt_partition()
     const int n = gpt::store_partition(table);
     if (n == 0)
         return no_partition();
-    snprintf(device_path, sizeof device_path, "/dev/mmcblk0p%d", n);
+    snprintf(device_path, sizeof device_path, "%sp%d", board::mmc_disk, n);
     return 0;
 }
 
@@ -159,7 +162,7 @@ int discover()
         break;
     case Medium::raw: {
         bool whole = false;
-        const int mtd = lookup_partition("veeprom", whole);
+        const int mtd = lookup_partition(board::store_partition, whole);
         if (mtd < 0)
             return whole ? no_partition() : -1;
         snprintf(device_path, sizeof device_path, "/dev/mtd%d", mtd);
@@ -210,12 +213,6 @@ void own_store()
     fd = board::open(device_path, store_flags());
 }
 
-void messages_to(FILE *stream)
-{
-    const Turn turn;
-    messages = stream;
-}
-
 int init()
 {
     static bool watching_forks = false;
@@ -251,3 +248,9 @@ extern "C" void veeprom_exit(void)
 }
 
 extern "C" void veeprom_setsync(int flag) { (void)flag; }
+
+extern "C" void veeprom_messages_to(FILE *stream)
+{
+    const Turn turn;
+    messages = stream;
+}

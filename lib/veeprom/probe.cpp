@@ -21,7 +21,7 @@ int unread_error = 0;
 
 namespace {
 
-constexpr std::string_view store_name = "veeprom";
+constexpr std::string_view store_name = board::store_partition;
 
 // ---- MTD partitions -----------------------------------------------------
 

@@ -9,11 +9,6 @@
 
 namespace veeprom {
 
-// Where the library's own standard-output lines ("mmc:... device not
-// found!", "read short: N") go: standard output unless a tool whose output
-// is its answer sends them elsewhere.
-void messages_to(FILE *stream);
-
 // The medium a probe names: the UBI volume, raw flash, or (anything else)
 // the eMMC partition.
 enum class Medium { block, volume, raw };

@@ -36,6 +36,7 @@
 #define VEEPROM_H
 
 #include <stdint.h>
+#include <stdio.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -50,6 +51,12 @@ int get_mtdnum_partname(const char *name);
 int veeprom_init(void);
 void veeprom_exit(void);
 void veeprom_setsync(int flag);
+/* Where the library's two standard-output lines go: "mmc:DISK device not
+ * found!" and "read short: N", printed when the eMMC disk cannot be opened
+ * or its GPT read whole.  Standard output by default, and again after NULL;
+ * the stream must stay open while the library may print.  veeprom_dump's
+ * table always goes to standard output. */
+void veeprom_messages_to(FILE *stream);
 
 /* A NULL buffer with a non-zero length is refused (-1, errno EINVAL) before
  * any I/O. */

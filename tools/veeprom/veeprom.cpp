@@ -154,7 +154,7 @@ int run(int argc, char **argv)
         return misuse;
     r.data = data;
 
-    veeprom::messages_to(stderr); // standard output carries the answer only
+    veeprom_messages_to(stderr); // standard output carries the answer only
     // A reader needs no write access and flushes nothing.
     veeprom::open_for(reads(c) ? veeprom::Access::read : veeprom::Access::write);
     if (veeprom_init() < 0)
