@@ -8,7 +8,8 @@
 #     is the first
 #     sector of the GPT partition named veeprom (the first one, if two are);
 #   raw flash: veeprom_nor, the memory-mapped address of the NOR partition
-#     named veeprom, as in "setenv veeprom_nor 0x04040000".
+#     named veeprom, as in "setenv veeprom_nor 0x04040000"; when set, it is
+#     used and veeprom_if is not.
 #   veeprom_buf: 1 KiB of RAM to work in, default ${kernel_addr_r}; not where
 #     this script itself was loaded.
 # It sets, and clears beforehand:
@@ -42,10 +43,11 @@ else
 	setexpr veeprom_n ${veeprom_n} * a
 	setexpr veeprom_t ${veeprom_dev} % 10
 	setexpr veeprom_n ${veeprom_n} + ${veeprom_t}
-	if part start ${veeprom_if} ${veeprom_n} veeprom veeprom_lba; then
-		${veeprom_if} dev ${veeprom_dev} && ${veeprom_if} read ${veeprom_w} ${veeprom_lba} 1 && setenv veeprom_read 1
+	# dev first: it brings the device up (an MMC card is initialised there).
+	if ${veeprom_if} dev ${veeprom_dev} && part start ${veeprom_if} ${veeprom_n} veeprom veeprom_lba; then
+		${veeprom_if} read ${veeprom_w} ${veeprom_lba} 1 && setenv veeprom_read 1
 	else
-		echo "veeprom: no partition named veeprom on ${veeprom_if} ${veeprom_dev}"
+		echo "veeprom: no store on ${veeprom_if} ${veeprom_dev}: no partition named veeprom, or no such device"
 	fi
 fi
 
