@@ -5,8 +5,8 @@
 # The board's boot script says where the store is, then sources this:
 #   block device (eMMC; virtio on QEMU): veeprom_if and veeprom_dev (decimal,
 #     0 to 99), as in "setenv veeprom_if mmc; setenv veeprom_dev 0"; the store
-#     is the first
-#     sector of the GPT partition named veeprom (the first one, if two are);
+#     is the first sector of the GPT partition named veeprom (the first one,
+#     if two are);
 #   raw flash: veeprom_nor, the memory-mapped address of the NOR partition
 #     named veeprom, as in "setenv veeprom_nor 0x04040000"; when set, it is
 #     used and veeprom_if is not.
