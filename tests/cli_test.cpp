@@ -47,10 +47,11 @@ const std::string erased_json = R"({"medium":"<medium>","device":"<device>","boo
 const std::string help = "usage: veeprom show [--json]\n       veeprom get FIELD\n"
                          "       veeprom set FIELD VALUE [FIELD VALUE]...\n       veeprom load FILE|-\n"
                          "       veeprom image ubi|mtd|emmc FILE|- [FIELD VALUE]...\n       veeprom dump\n       veeprom read OFFSET LENGTH\n       veeprom write OFFSET HEX\n"
-                         "       veeprom clear OFFSET LENGTH\n       veeprom format\n       veeprom --help | --version\n"
+                         "       veeprom clear OFFSET LENGTH\n       veeprom format\n       veeprom -h|--help | -V|--version\n"
                          "FIELD VALUE: bootcause normal|recovery|uboot|boot|system|all, address IPv4|none,\n"
                          "scheme AB|none.  FILE: what show prints, either form.  OFFSET, LENGTH: decimal\n"
-                         "or 0x-hex.\n";
+                         "or 0x-hex.\n"
+                         "Store: UBI /dev/ubi10_0 (from MTD env or boot), MTD veeprom, GPT veeprom on /dev/mmcblk0.\n";
 // Shell lines: a settings file fed to load; an image put into <store>, the store image.
 std::string load(const std::string &text) { return "printf '" + text + "' | " VEEPROM " load -"; }
 const std::string image = VEEPROM " image <medium> - bootcause boot scheme AB | dd of=<store> conv=notrunc status=none && ";
@@ -74,7 +75,9 @@ std::string dumped()
     return text;
 }
 
-std::string usage_error(const std::string &line) { return "veeprom: usage: veeprom " + line + "\n"; }
+// A command line that cannot be read ends with where to look.
+const std::string try_help = "Try 'veeprom --help'.\n";
+std::string usage_error(const std::string &line) { return "veeprom: usage: veeprom " + line + "\n" + try_help; }
 std::string cannot(const std::string &field, const std::string &value)
 {
     return "veeprom: " + field + " cannot be '" + value + "'\n";
@@ -140,7 +143,7 @@ const Row rows[] = {
     {VEEPROM, {"get", "scheme"}, "\"\\x5c\\x01\\xffz\n", 0, 0, "", "stale", "\"\\\x01\xffz\0"_b},
     {VEEPROM, {"show", "--json"}, json.substr(0, json.size() - 4) + R"("\"\\\u0001\u00ffz"})" "\n", 0, 0, "", "stale",
      "\"\\\x01\xffz\0"_b},
-    {.tool = VEEPROM, .args = {"get", "Address"}, .status = 2, .err = "veeprom: unknown field 'Address'\n"},
+    {.tool = VEEPROM, .args = {"get", "Address"}, .status = 2, .err = "veeprom: unknown field 'Address'\n" + try_help},
     {.tool = VEEPROM, .args = {"get"}, .status = 2, .err = usage_error("get FIELD")},
     {.tool = VEEPROM, .args = {"show", "x"}, .status = 2, .err = usage_error("show [--json]")},
     {.tool = VEEPROM, .args = {"--json", "--json"}, .status = 2, .err = usage_error("show [--json]")},
@@ -257,8 +260,11 @@ const Row rows[] = {
     {.tool = VEEPROM, .args = {"format", "now"}, .status = 2, .err = usage_error("format")},
     {VEEPROM, {"--help"}, help, 0},
     {VEEPROM, {"--version"}, "veeprom " VERSION "\n", 0},
-    {.tool = VEEPROM, .args = {"nope"}, .status = 2, .err = "veeprom: unknown command 'nope'\n"},
-    {.tool = VEEPROM, .args = {"-h"}, .status = 2, .err = "veeprom: unknown command '-h'\n"},
+    {VEEPROM, {"-h"}, help, 0},
+    {VEEPROM, {"-V"}, "veeprom " VERSION "\n", 0},
+    {.tool = VEEPROM, .args = {"nope"}, .status = 2, .err = "veeprom: unknown command 'nope'\n" + try_help},
+    {.tool = VEEPROM, .args = {"-x"}, .status = 2, .err = "veeprom: unknown command '-x'\n" + try_help},
+    {.tool = VEEPROM, .args = {"image", "nand", "-"}, .status = 2, .err = "veeprom: unknown medium 'nand': ubi, mtd or emmc\n" + try_help},
     // A closed standard descriptor: the store never takes the output.
     {.tool = VEEPROM, .args = {"set", "scheme", "AB"}, .at = 29, .now = "AB\0\0\0\0\0\0"_b, .redirect = ">&-"},
     {.tool = VEEPROM, .args = {"show"}, .status = 1, .redirect = ">&-", .err = "veeprom: cannot write the output\n"},
@@ -437,7 +443,7 @@ TEST_P(Tools, Failures)
     } unopened[] = {{BOOTCAUSE, "h", "veeprom_init error\n", "", 255},
                     {NETADDR, "g", "veeprom_init error\n", "", 255},
                     {VEEPROM, "format", "", on(b, GetParam(), "veeprom: <device>: cannot open the store: Is a directory\n"), 1},
-                    {VEEPROM, "nope", "", "veeprom: unknown command 'nope'\n", 2}};
+                    {VEEPROM, "nope", "", "veeprom: unknown command 'nope'\n" + try_help, 2}};
     for (const auto &r : unopened) {
         for (const bool absent : {false, true}) {
             Outcome got = run(r.tool, {r.arg}, absent ? nb.root : b.root);

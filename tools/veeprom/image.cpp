@@ -87,7 +87,7 @@ int make_image(const char *medium, const char *name, const settings::Change &c)
     while (m < 3 && strcmp(media[m], medium) != 0)
         ++m;
     if (m == 3)
-        return FAIL(misuse, "unknown medium '%s': ubi, mtd or emmc\n", medium);
+        return MISUSE("unknown medium '%s': ubi, mtd or emmc\n", medium);
     unsigned char block[2048] = {};
     if (settings::apply(c, block) == settings::Verdict::refused)
         return FAIL(misuse, "recovery is refused on an AB model\n");

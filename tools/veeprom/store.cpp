@@ -2,6 +2,7 @@
 // veeprom's commands on the store: show and get, set and load as one
 // change judged on its result, and the library's maintenance operations.
 #include "tool.h"
+#include "veeprom_board.h" // the configured names, for what was looked for
 #include "tools.h"
 #include "veeprom.h"
 
@@ -14,10 +15,15 @@ namespace {
 using settings::field_info;
 using veeprom::Medium;
 
-// By Medium: its name, and what discovery looks for on it.
+// By Medium: its name.
 constexpr char medium_names[][5] = {"emmc", "ubi", "mtd"};
-constexpr char wanted[][56] = {"no GPT partition named veeprom on /dev/mmcblk0", "no MTD partition named env or boot to attach UBI from",
-                               "no MTD partition named veeprom"};
+// What discovery looks for on a medium, by the names this build was configured with.
+constexpr const char *wanted(Medium m)
+{
+    return m == Medium::block    ? "no GPT partition named " VEEPROM_PARTITION " on " VEEPROM_EMMC_DISK
+           : m == Medium::volume ? "no MTD partition named " VEEPROM_UBI_PARTITIONS_TEXT " to attach UBI from"
+                                 : "no MTD partition named " VEEPROM_PARTITION;
+}
 static_assert(static_cast<int>(Medium::block) == 0 && static_cast<int>(Medium::volume) == 1 && static_cast<int>(Medium::raw) == 2);
 
 // set and load: the change, and the verdict on it.
@@ -70,7 +76,7 @@ int store_fails(const char *what)
     if (w.device[0] != '\0')
         return FAIL(store_failed, "%s: cannot %s the store: %s\n", w.device, what, why);
     if (w.absent)
-        return FAIL(store_failed, "%s\n", wanted[m]);
+        return FAIL(store_failed, "%s\n", wanted(w.medium));
     return FAIL(store_failed, "cannot find the store on %s: %s\n", medium_names[m], why);
 }
 

@@ -24,6 +24,9 @@ constexpr bool reads(int c) { return c == show || c == get || c == dump || c == 
 // the status to exit with.  A macro, so that no variable argument list is
 // kept and each format is checked where it is written.
 #define FAIL(status, ...) (fprintf(stderr, "veeprom: " __VA_ARGS__), (status))
+// A command line veeprom cannot read: its line, then where to look.
+int misused();
+#define MISUSE(...) (FAIL(misuse, __VA_ARGS__), misused())
 
 // A command as the command line gives it, every argument checked.
 struct Request {

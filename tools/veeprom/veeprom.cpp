@@ -8,6 +8,7 @@
 // Sized for the board like the other tools: tables hold text, not pointers
 // (no relocations at start-up), and each library call has one call site.
 #include "json.h"
+#include "veeprom_board.h" // the configured paths, for --help
 #include "tool.h"
 #include "tools.h"
 #include "veeprom.h"
@@ -20,29 +21,45 @@ namespace {
 
 constexpr struct {
     char name[7];
-    char args[38]; // as the usage line shows them
     unsigned char count; // the arguments; set and image take FIELD VALUE pairs after them
-} syntax[commands] = {{"show", " [--json]", 0},
-                      {"get", " FIELD", 1},
-                      {"set", " FIELD VALUE [FIELD VALUE]...", 2},
-                      {"load", " FILE|-", 1},
-                      {"image", " ubi|mtd|emmc FILE|- [FIELD VALUE]...", 2},
-                      {"dump", "", 0},
-                      {"read", " OFFSET LENGTH", 2},
-                      {"write", " OFFSET HEX", 2},
-                      {"clear", " OFFSET LENGTH", 2},
-                      {"format", "", 0}};
+} syntax[commands] = {{"show", 0}, {"get", 1}, {"set", 2},  {"load", 1},  {"image", 2},
+                      {"dump", 0}, {"read", 2}, {"write", 2}, {"clear", 2}, {"format", 0}};
+// The arguments as each command's usage line shows them, in the table's
+// order, one after another (no table of pointers: nothing to relocate).
+constexpr char usage_args[] = " [--json]\0 FIELD\0 FIELD VALUE [FIELD VALUE]...\0 FILE|-\0 ubi|mtd|emmc FILE|- [FIELD VALUE]...\0"
+                              "\0 OFFSET LENGTH\0 OFFSET HEX\0 OFFSET LENGTH\0";
+
+const char *args_of(int c)
+{
+    const char *a = usage_args;
+    for (; c > 0; --c)
+        a += strlen(a) + 1;
+    return a;
+}
 
 void usage()
 {
     for (int c = 0; c < commands; ++c)
-        printf("%s veeprom %s%s\n", c == 0 ? "usage:" : "      ", syntax[c].name, syntax[c].args);
-    fputs("       veeprom --help | --version\n"
+        printf("%s veeprom %s%s\n", c == 0 ? "usage:" : "      ", syntax[c].name, args_of(c));
+    fputs("       veeprom -h|--help | -V|--version\n"
           "FIELD VALUE: bootcause normal|recovery|uboot|boot|system|all, address IPv4|none,\n"
           "scheme AB|none.  FILE: what show prints, either form.  OFFSET, LENGTH: decimal\n"
-          "or 0x-hex.\n",
+          "or 0x-hex.\n"
+          // The paths this build was configured with (a board variant's may differ).
+          "Store: UBI " VEEPROM_UBI_VOLUME " (from MTD " VEEPROM_UBI_PARTITIONS_TEXT "), MTD " VEEPROM_PARTITION ", GPT " VEEPROM_PARTITION
+          " on " VEEPROM_EMMC_DISK ".\n",
           stdout);
 }
+
+} // namespace
+
+[[gnu::noinline]] int misused()
+{
+    fputs("Try 'veeprom --help'.\n", stderr);
+    return misuse;
+}
+
+namespace {
 
 int command_named(const char *name)
 {
@@ -79,7 +96,7 @@ int pairs(char **arg, int n, settings::Change &c)
     for (int i = 0; i + 1 < n; i += 2) {
         const int f = settings::key_named(arg[i], strlen(arg[i]));
         if (f >= settings::fields)
-            return FAIL(misuse, "unknown field '%s'\n", arg[i]);
+            return MISUSE("unknown field '%s'\n", arg[i]);
         if (c.given[f])
             return FAIL(misuse, "%s given twice\n", arg[i]);
         if (!settings::encode(f, arg[i + 1], strlen(arg[i + 1]), c.bytes[f]))
@@ -108,11 +125,12 @@ int run(int argc, char **argv)
     const char *name = argc > 1 ? argv[1] : "show";
     char **arg = argv + 2;
     const int n = argc > 2 ? argc - 2 : 0;
-    if (strcmp(name, "--help") == 0) {
+    // -h and -V as the flash tools and fw_printenv take them.
+    if (strcmp(name, "--help") == 0 || strcmp(name, "-h") == 0) {
         usage();
         return done;
     }
-    if (strcmp(name, "--version") == 0) {
+    if (strcmp(name, "--version") == 0 || strcmp(name, "-V") == 0) {
         puts("veeprom " VEEPROM_VERSION);
         return done;
     }
@@ -122,20 +140,20 @@ int run(int argc, char **argv)
     const bool flag = strcmp(name, "--json") == 0; // veeprom --json: show is implied
     const int c = flag ? show : command_named(name);
     if (c == commands)
-        return FAIL(misuse, "unknown command '%s'\n", name);
+        return MISUSE("unknown command '%s'\n", name);
     r.command = c;
     // As many arguments as the usage line names; show takes --json only, set
     // and image more FIELD VALUE pairs.
     r.json = flag || (c == show && n == 1 && strcmp(arg[0], "--json") == 0);
     const int more = n - syntax[c].count - (r.json && !flag);
     if (more < 0 || (more != 0 && (c != set && c != image)) || more % 2 != 0)
-        return FAIL(misuse, "usage: veeprom %s%s\n", syntax[c].name, syntax[c].args);
+        return MISUSE("usage: veeprom %s%s\n", syntax[c].name, args_of(c));
 
     unsigned char data[2048] = {};
     if (c == get) {
         r.field = settings::key_named(arg[0], strlen(arg[0]));
         if (r.field >= settings::fields)
-            return FAIL(misuse, "unknown field '%s'\n", arg[0]);
+            return MISUSE("unknown field '%s'\n", arg[0]);
         r.offset = settings::field_info[r.field].at;
         r.length = settings::field_info[r.field].len;
     }
