@@ -26,11 +26,15 @@
  * Cancellation: a call runs with thread cancellation disabled, so a thread
  * cancelled meanwhile leaves nothing locked; the cancel acts at the thread's
  * next cancellation point after the call.
- * fork: a child that goes on using the library gets a store of its own: its
+ * fork: parent and child use the store as two processes would.  A child's
  * first call opens the device again, so it shares neither the parent's file
- * offset nor its lock.  A fork waits for a call of another thread to end.
+ * offset nor its lock; a UBI volume (one writer at a time) is closed before
+ * the fork and reopened by the next call of either.  A fork waits for a call
+ * of another thread to end.
  * Signals: the functions are not async-signal-safe; do not call them from a
- * signal handler.
+ * signal handler.  A raw-flash change holds back every signal it can from
+ * its erase to the end of its write-back; a multi-threaded client blocks
+ * those signals in its other threads too (veeprom(3)).
  */
 #ifndef VEEPROM_H
 #define VEEPROM_H
