@@ -102,15 +102,15 @@ json::Str json::string(const char *&p, const char *end, char *out, size_t cap, s
         return Str::malformed;
     for (++p; p < end && *p != '"'; ++len) {
         const auto c = static_cast<unsigned char>(*p);
-        long cp = c;
-        if (c < 0x20)
-            return Str::malformed; // a raw control byte, a line's end among them
-        if (c >= 0x80)
+        long cp = -1; // a raw control byte, a line's end among them, is none
+        if (c >= 0x80) {
             cp = utf8(p, end);
-        else if (c == '\\')
+        } else if (c == '\\') {
             cp = escape(++p, end);
-        else
+        } else if (c >= 0x20) {
+            cp = c;
             ++p;
+        }
         if (cp < 0)
             return Str::malformed;
         wide = wide || cp > 0xFF;

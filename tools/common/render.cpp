@@ -11,9 +11,9 @@ namespace {
 
 char *put(char *o, const char *text)
 {
-    const size_t n = strlen(text);
-    memcpy(o, text, n);
-    return o + n;
+    while (*text != '\0')
+        *o++ = *text++;
+    return o;
 }
 
 // Whether text[0..n) reads as one of the words that are no text.

@@ -12,7 +12,6 @@
 namespace tool {
 namespace {
 
-using settings::field_info;
 using veeprom::Medium;
 
 // By Medium: its name.
@@ -122,12 +121,12 @@ int act(Request &r)
                      c == read ? static_cast<int>(r.length) : layout::scheme.end()) < 0)
         return store_fails("read");
     char out[settings::shown_max];
-    if (c == show)
-        fwrite(out, 1, settings::show(bytes, medium_names[static_cast<int>(w.medium)], w.device, r.json, out), stdout);
-    if (c == get) {
-        fwrite(out, 1, settings::render(r.field, bytes, false, out), stdout);
+    const size_t n = c == show  ? settings::show(bytes, medium_names[static_cast<int>(w.medium)], w.device, r.json, out)
+                     : c == get ? settings::render(r.field, bytes, false, out)
+                                : 0;
+    fwrite(out, 1, n, stdout);
+    if (c == get)
         puts("");
-    }
     if (c == read) {
         for (uint32_t i = 0; i < r.length; ++i)
             printf("%02x", bytes[i]);
