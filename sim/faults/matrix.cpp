@@ -52,11 +52,12 @@ bool library_stderr(const std::string &l)
 }
 
 // veeprom's last line on a failure: what failed, where, and errno's reason
-// (a lost errno would read "Success").
+// (a lost errno would read "Success"); a probe that failed is named as such.
 bool veeprom_failure(const std::string &l)
 {
     const bool store = l.starts_with("veeprom: /dev/") && (l.find(": cannot open the store: ") < l.size() || l.find(": cannot write the store: ") < l.size());
-    return (store || l.starts_with("veeprom: cannot find the store on ")) && !l.ends_with(": Success");
+    const bool probe = l.starts_with("veeprom: cannot probe the boot medium: /sys/class/socinfo/");
+    return (store || probe || l.starts_with("veeprom: cannot find the store on ")) && !l.ends_with(": Success");
 }
 
 enum class Verdict { correct, reported, silent, wrong_message, wrong_state, crash, leak, hang };
