@@ -265,7 +265,6 @@ const Row rows[] = {
     {VEEPROM, {"-h"}, help, 0},
     {VEEPROM, {"-V"}, "veeprom " VERSION "\n", 0},
     {.tool = VEEPROM, .args = {"nope"}, .status = 2, .err = "veeprom: unknown command 'nope'\n" + try_help},
-    {.tool = VEEPROM, .args = {"-x"}, .status = 2, .err = "veeprom: unknown command '-x'\n" + try_help},
     {.tool = VEEPROM, .args = {"image", "nand", "-"}, .status = 2, .err = "veeprom: unknown medium 'nand': ubi, mtd or emmc\n" + try_help},
     // A closed standard descriptor: the store never takes the output.
     {.tool = VEEPROM, .args = {"set", "scheme", "AB"}, .at = 29, .now = "AB\0\0\0\0\0\0"_b, .redirect = ">&-"},
