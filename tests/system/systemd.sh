@@ -11,7 +11,8 @@ kernel=bookworm out=$out/bookworm-systemd
 mkdir -p "$out"
 echo "== system: the boot unit and the shutdown hook under systemd, $kernel kernel, store on the SD card (systemd)"
 scripts/need cmake ninja-build g++-aarch64-linux-gnu gdisk
-cmake --preset board >/dev/null && cmake --build --preset board >/dev/null
+[ -f build/board/build.ninja ] || cmake --preset board >/dev/null
+cmake --build --preset board >/dev/null
 store() { # the card's store: boot target, address, scheme (- for none)
 	local first b a s
 	first=$(sgdisk -i 3 "$work/card.img" | sed -n 's/^First sector: \([0-9]*\) .*/\1/p')

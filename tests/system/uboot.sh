@@ -5,9 +5,9 @@
 # in NOR bank 1; its variables must say what `veeprom show --json` says.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-started=$(date +%s) w=build/system/uboot dev=build/dev passed=0 failed=0 i=0 cards=()
+started=$(date +%s) w=build/system/uboot dev=build/system/dev passed=0 failed=0 i=0 cards=()
 scripts/need gdisk cmake ninja-build g++
-[ -f $dev/CMakeCache.txt ] || { dev=build/system/dev && cmake --preset dev -B $dev -DVEEPROM_TESTS=OFF >/dev/null; }
+[ -f $dev/CMakeCache.txt ] || cmake --preset dev -B $dev -DVEEPROM_TESTS=OFF >/dev/null
 cmake --build $dev --target veeprom_tool veeprom-sim >/dev/null && rm -rf $w && mkdir -p $w
 std="1:boot 2:system 3:veeprom 4:data" && echo "setenv veeprom_if virtio" >$w/cases
 while IFS='|' read -r name parts fields; do # the window: veeprom image's, @OFFSET=BYTES written over it, or erased
