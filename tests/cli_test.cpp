@@ -49,9 +49,8 @@ const std::string help = "usage: veeprom show [--json]\n       veeprom get FIELD
                          "       veeprom image ubi|mtd|emmc FILE|- [FIELD VALUE]...\n       veeprom dump\n       veeprom read OFFSET LENGTH\n       veeprom write OFFSET HEX\n"
                          "       veeprom clear OFFSET LENGTH\n       veeprom format\n       veeprom -h|--help | -V|--version\n"
                          "FIELD VALUE: bootcause normal|recovery|uboot|boot|system|all, address IPv4|none,\n"
-                         "scheme AB|none.  FILE: what show prints, either form.  OFFSET, LENGTH: decimal\n"
-                         "or 0x-hex.\n"
-                         "Store: UBI /dev/ubi10_0 (from MTD env or boot), MTD veeprom, GPT veeprom on /dev/mmcblk0.\n";
+                         "scheme AB|none.  FILE: what show printed.  OFFSET, LENGTH: decimal or 0x-hex.\n"
+                         "Store: /dev/ubi10_0 (UBI on env or boot), MTD or GPT (/dev/mmcblk0) veeprom\n";
 // Shell lines: a settings file fed to load; an image put into <store>, the store image.
 std::string load(const std::string &text) { return "printf '" + text + "' | " VEEPROM " load -"; }
 const std::string image = VEEPROM " image <medium> - bootcause boot scheme AB | dd of=<store> conv=notrunc status=none && ";

@@ -35,10 +35,15 @@ systemd_root() {
 	cp -a "$sd/root/." "$r/"
 	mkdir -p "$r"/{run,var/tmp,etc/veeprom-emu,etc/systemd/system}
 	# What the package installs from the build (cmake --install, component
-	# tools): the tools, and the unit and hook in systemd.pc's directories.
+	# tools): the tools, and the unit and hook where the package has them,
+	# systemd.pc's /lib/systemd (a build configured for another prefix puts
+	# them under it).
 	build=$(cd "$bin/.." && pwd)
 	[ -f "$build/cmake_install.cmake" ] || die "--init systemd: $bin is not the tools of a CMake build, whose unit and hook it installs"
 	DESTDIR=$work/stage cmake --install "$build" --component tools --prefix /usr >/dev/null
+	if [ -d "$work/stage/usr/lib/systemd" ]; then
+		mkdir -p "$work/stage/lib" && cp -a "$work/stage/usr/lib/systemd" "$work/stage/lib/" && rm -rf "$work/stage/usr/lib/systemd"
+	fi
 	cp -a "$work/stage/." "$r/"
 	printf 'root:x:0:0:root:/root:/bin/sh\n' >"$r/etc/passwd"
 	printf 'root:x:0:\n' >"$r/etc/group"

@@ -2,8 +2,9 @@
 #include "os.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
-#include <pthread.h>
+#include <csignal>
 #include <time.h>
 #include <unistd.h>
 
@@ -86,11 +87,15 @@ void nap(int ms)
 
 void hold_signals(sigset_t &old)
 {
+    // Every bit set, as sigfillset would (one import fewer): the kernel
+    // leaves SIGKILL and SIGSTOP alone, the C library its own signals.  The
+    // C library's sigprocmask is the calling thread's mask, as
+    // pthread_sigmask is, and asks for an older C library.
     sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &old);
+    memset(&all, 0xFF, sizeof all);
+    sigprocmask(SIG_BLOCK, &all, &old);
 }
 
-void restore_signals(const sigset_t &old) { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
+void restore_signals(const sigset_t &old) { sigprocmask(SIG_SETMASK, &old, nullptr); }
 
 } // namespace board::os

@@ -68,9 +68,11 @@ int store_fails(const char *what)
     if (w.probe != nullptr)
         return FAIL(store_failed, "cannot probe the boot medium: %s%s%s\n", w.probe, w.probe_error != 0 ? ": " : " gave no data",
                     w.probe_error != 0 ? strerror(w.probe_error) : "");
-    const char *why = failure == EWOULDBLOCK ? "busy: another process held its lock past the 5 s wait"
-                      : failure == EBUSY     ? "busy: another process held the volume open past the 5 s wait"
-                                             : strerror(failure);
+    const char *held = failure == EWOULDBLOCK ? "its lock" : failure == EBUSY ? "the volume open" : nullptr;
+    char busy[64];
+    if (held != nullptr)
+        snprintf(busy, sizeof busy, "busy: another process held %s past the 5 s wait", held);
+    const char *why = held != nullptr ? busy : strerror(failure);
     const int m = static_cast<int>(w.medium);
     if (w.device[0] != '\0')
         return FAIL(store_failed, "%s: cannot %s the store: %s\n", w.device, what, why);

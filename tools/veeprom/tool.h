@@ -20,10 +20,11 @@ constexpr int misuse = 2;
 enum Command { show, get, set, load, image, dump, read, write, clear, format, commands };
 constexpr bool reads(int c) { return c == show || c == get || c == dump || c == read; }
 
-// One line on stderr, "veeprom: " and a literal format that ends the line;
-// the status to exit with.  A macro, so that no variable argument list is
-// kept and each format is checked where it is written.
-#define FAIL(status, ...) (fprintf(stderr, "veeprom: " __VA_ARGS__), (status))
+// One line on stderr, "veeprom: " and a format that ends the line; the
+// status to exit with.  The prefix is written once, not in every format
+// (the tool's size), and the formats are still checked where they stand.
+[[gnu::format(printf, 2, 3)]] int fail(int status, const char *format, ...);
+#define FAIL(status, ...) tool::fail(status, __VA_ARGS__)
 // A command line veeprom cannot read: its line, then where to look.
 int misused();
 #define MISUSE(...) (FAIL(misuse, __VA_ARGS__), misused())

@@ -13,6 +13,7 @@
 #include "tools.h"
 #include "veeprom.h"
 
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -43,15 +44,23 @@ void usage()
         printf("%s veeprom %s%s\n", c == 0 ? "usage:" : "      ", syntax[c].name, args_of(c));
     fputs("       veeprom -h|--help | -V|--version\n"
           "FIELD VALUE: bootcause normal|recovery|uboot|boot|system|all, address IPv4|none,\n"
-          "scheme AB|none.  FILE: what show prints, either form.  OFFSET, LENGTH: decimal\n"
-          "or 0x-hex.\n"
+          "scheme AB|none.  FILE: what show printed.  OFFSET, LENGTH: decimal or 0x-hex.\n"
           // The paths this build was configured with (a board variant's may differ).
-          "Store: UBI " VEEPROM_UBI_VOLUME " (from MTD " VEEPROM_UBI_PARTITIONS_TEXT "), MTD " VEEPROM_PARTITION ", GPT " VEEPROM_PARTITION
-          " on " VEEPROM_EMMC_DISK ".\n",
+          "Store: " VEEPROM_UBI_VOLUME " (UBI on " VEEPROM_UBI_PARTITIONS_TEXT "), MTD or GPT (" VEEPROM_EMMC_DISK ") " VEEPROM_PARTITION "\n",
           stdout);
 }
 
 } // namespace
+
+int fail(int status, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    fputs("veeprom: ", stderr);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    return status;
+}
 
 [[gnu::noinline]] int misused()
 {
