@@ -54,10 +54,10 @@ void usage()
 
 int fail(int status, const char *format, ...)
 {
+    fputs("veeprom: ", stderr);
     va_list args;
     va_start(args, format);
-    fputs("veeprom: ", stderr);
-    vfprintf(stderr, format, args);
+    vfprintf(stderr, format, args); // NOLINT(clang-analyzer-valist.Uninitialized): started just above
     va_end(args);
     return status;
 }
