@@ -23,6 +23,7 @@ suite_apt() { # deb|deb-src SUITE apt-get|apt-cache ARGS...
 		-o "Dir::State::Lists=$dir/lists" -o "Dir::Cache=$dir/cache" -o "APT::Sandbox::User=$(id -un)"
 		-o Acquire::Languages=none)
 	if [ ! -e "$dir/updated" ]; then
+		# shellcheck disable=SC2016 # apt's and awk's own $
 		uri=$(apt-get indextargets --format '$(RELEASE) $(REPO_URI)' | awk '$1 == "bookworm" || $1 == "stable" { print $2; exit }')
 		[ -n "$uri" ] || die "the system's package lists name no bookworm suite, whose archive has $suite"
 		mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial"
@@ -72,7 +73,7 @@ uboot_built() {
 		{
 			"${make[@]}" qemu_arm64_defconfig &&
 				"$src/scripts/config" --file "$dir/out/.config" "${enable[@]}" &&
-				"${make[@]}" olddefconfig && "${make[@]}"
+				"${make[@]}" olddefconfig && "${make[@]}" u-boot.bin
 		} >"$dir/build.log" 2>&1 || die "U-Boot build failed: $(tail -n 5 "$dir/build.log")"
 		cp "$dir/out/.config" "$dir/config"
 		cp "$dir/out/u-boot.bin" "$dir/u-boot.bin.new"

@@ -40,12 +40,12 @@
 #   if test "${veeprom_ab}" = 1; then run boot_slot; else run boot_single; fi
 #
 # What it changes besides its variables and veeprom_buf: on eMMC and raw
-# flash, nothing.  On UBI, "ubi part" first detaches the UBI device attached
-# before, if any, which unmounts a UBIFS the boot script mounted from it, and
-# attaching may write to the flash (erase-counter headers of empty
-# eraseblocks, for example).  A boot script that uses UBI itself sources this
-# before its own UBI work, or attaches again after it.  It never writes the
-# saved environment: do not saveenv after it.
+# flash, nothing.  On UBI, "ubi part" first detaches a UBI device attached
+# before on another partition, which unmounts a UBIFS the boot script mounted
+# from it, and attaching may write to the flash (erase-counter headers of
+# empty eraseblocks, for example).  A boot script that uses UBI itself
+# sources this before its own UBI work, or attaches again after it.  It never
+# writes the saved environment: do not saveenv after it.
 #
 # It needs: the hush parser (if, for), test, echo, setenv, env delete, cp and
 # mw (CMD_MEMORY), itest (CMD_ITEST), setexpr with .b and .s (CMD_SETEXPR);

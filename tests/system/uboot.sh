@@ -1,22 +1,19 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The U-Boot cell (tests/system/run --uboot): emu/veeprom-uboot sources the
-# store's script, as the dev build configured it, for each row's window on a
-# GPT card (virtio) and in NOR bank 1 on Debian 12's U-Boot (2023.01) and
-# Debian 13's (2025.01), and in a UBI volume on NOR on U-Boot built from
-# Debian 12's source with UBI.  Its variables must say what `veeprom show
-# --json` says; the rows after the windows' give the script bad input.
+# The U-Boot cell (tests/system/run --uboot): three boots of emu/veeprom-uboot
+# sources the store's script for each row's window on a GPT card (virtio) and
+# in NOR bank 1 (2023.01, 2025.01), in UBI (built); its variables must say what `veeprom show --json` says.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-started=$(date +%s) w=build/system/uboot dev=build/system/dev passed=0 failed=0 i=0 k=0 cards=()
+started=$(date +%s) w=build/system/uboot dev=build/system/dev passed=0 failed=0 i=0 cards=()
 scripts/need gdisk fdisk mtd-utils cmake ninja-build g++
 [ -f $dev/CMakeCache.txt ] || cmake --preset dev -B $dev -DVEEPROM_TESTS=OFF >/dev/null
 cmake --build $dev --target veeprom_tool veeprom-sim >/dev/null && rm -rf $w && mkdir -p $w
 std="1:boot 2:system 3:veeprom 4:data" mtdparts=nor1:4m\(uenv\)
-sed -n '/^\[veeprom\]$/,/^```$/{/^```$/d;p}' docs/layout.md >$w/veeprom.ini # the factory's recipe
+sed -n '/^\[veeprom\]/,/^```/p' docs/layout.md | grep -v '^```' >$w/veeprom.ini # the factory's recipe
 echo 'setenv veeprom_buf 0x48000000; setenv veeprom_if virtio' | tee $w/cases >$w/ubi.cases
 add() { # CASES KEY COMMANDS [SOURCE]: one source of the script between markers
-	printf 'echo "=[ %s"\n%s\n%s\necho "=%s |${veeprom_bootcause}|${veeprom_ipaddr}|${veeprom_ab}|${veeprom_status}"\n' \
+	printf "echo \"=[ %s\"\n%s\n%s\necho \"=%s |\${veeprom_bootcause}|\${veeprom_ipaddr}|\${veeprom_ab}|\${veeprom_status}\"\n" \
 		"$2" "$3" "${4:-source 0x50000000}" "$2" >>"$1"
 }
 while IFS='|' read -r name parts fields expect; do # the window: veeprom image's, @OFFSET=BYTES written over it, or erased
@@ -32,13 +29,12 @@ while IFS='|' read -r name parts fields expect; do # the window: veeprom image's
 		if [ $m = ubi ]; then # its own 1 MiB partition u$i from 4 MiB on, attached by name
 			if [ "$fields" = erased ]; then grep -v '^image=' $w/veeprom.ini; else sed "s|^image=.*|image=$i.ubi|" $w/veeprom.ini; fi >$w/$i.ini
 			(cd $w && ubinize -o $i.ubi.img -p 128KiB -m 1 $i.ini)
-			# QEMU's flash erases 256 KiB where U-Boot sees 128 KiB eraseblocks:
-			# the partition is filled with formatted ones, so that attaching
-			# erases none (a real board's flash has no such mismatch).
+			# QEMU's flash erases 256 KiB where U-Boot sees 128 KiB: the rest is filled
+			# with formatted eraseblocks, so that attaching erases none (no board's trap).
 			{ cat $w/$i.ubi.img && for ((b = $(stat -c %s $w/$i.ubi.img) >> 17; b < 8; b++)); do
 				head -c 64 $w/$i.ubi.img && head -c $((128 * 1024 - 64)) /dev/zero | tr '\0' '\377'
-			done; } | dd of=$w/nor.img bs=1M seek=$((4 + k)) conv=notrunc status=none
-			mtdparts+=",1m(u$i)" k=$((k + 1))
+			done; } | dd of=$w/nor.img bs=1M seek=$((3 + i)) conv=notrunc status=none
+			mtdparts+=",1m@$((3 + i))m(u$i)"
 			add $w/ubi.cases "$m $i" "setenv veeprom_ubi u$i"
 		elif [ $m = mtd ]; then # bank 1 from 0x40000 on, a 64 KiB block a row
 			dd if=$w/$i.mtd of=$w/nor.img bs=64K seek=$((4 + i)) conv=notrunc status=none
@@ -67,15 +63,10 @@ veeprom the last entry, first on the card|4:veeprom 1:boot 2:system 3:data|bootc
 two partitions named veeprom: the first|1:boot 2:system 3:veeprom 4:veeprom|bootcause boot
 after an unused entry|1:boot 2:system 4:veeprom|bootcause boot|2023.01 no store
 TABLE
-# A disk of 4096-byte blocks, its GPT in them: the store there is refused.
-truncate -s 4M $w/nvme.img && printf 'g\nn\n1\n\n+256K\nn\n2\n\n+256K\nx\nn\n1\nboot\nn\n2\nveeprom\nr\nw\n' | fdisk -b 4096 $w/nvme.img >/dev/null
-dd if=$w/1.emmc of=$w/nvme.img bs=4096 seek=70 conv=notrunc status=none
-# Bad input, and a distro boot script's memory: known bytes at each load address,
-# the script sourced from scriptaddr, each area's CRC before and after.
-mem='if test -z "${fdt_addr_r}"; then setenv fdt_addr_r 0x43000000; fi' crcs=
-for a in kernel_addr_r:1000000 fdt_addr_r:100000 ramdisk_addr_r:100000 pxefile_addr_r:100000; do
-	mem+="; cp.b 0 \${${a%:*}} ${a#*:}" crcs+="; crc32 \${${a%:*}} ${a#*:}"
-done
+truncate -s 4M $w/nvme.img && printf 'g\nn\n1\n\n+256K\nn\n2\n\n+256K\nx\nn\n1\nboot\nn\n2\nveeprom\nr\nw\n' | fdisk -b 4096 $w/nvme.img >/dev/null &&
+	dd if=$w/1.emmc of=$w/nvme.img bs=4096 seek=70 conv=notrunc status=none
+# Bad input, 4096-byte blocks, known bytes at each load address sourced beside from scriptaddr (CRCs before and after).
+crcs="; crc32 \${kernel_addr_r} 1000000; crc32 \${fdt_addr_r} 100000; crc32 \${ramdisk_addr_r} 100000; crc32 \${pxefile_addr_r} 100000"
 while IFS='|' read -r name medium commands expect source; do
 	i=$((i + 1))
 	add $w/"$([ "$medium" = ubi ] && echo ubi.)"cases "$medium $i" "$commands" "$source"
@@ -86,25 +77,18 @@ veeprom_dev not a decimal number|bad|setenv veeprom_dev 1x|usage
 4096-byte blocks (NVMe)|bad|pci enum; nvme scan; setenv veeprom_if nvme; setenv veeprom_dev 0|blocks larger than 512
 no volume of that name|ubi|setenv veeprom_ubi u1; setenv veeprom_ubi_vol other|no store in UBI
 no such MTD partition|ubi|setenv veeprom_ubi_vol; setenv veeprom_ubi nosuch|no store in UBI
-veeprom_buf unset: kernel, fdt, ramdisk, pxefile untouched|bad|$mem$crcs; cp.b 50000000 \${scriptaddr} 10000; setenv veeprom_if virtio; setenv veeprom_dev 0; setenv veeprom_buf|veeprom_buf|source \${scriptaddr}$crcs
+veeprom_buf unset: kernel, fdt, ramdisk, pxefile untouched|bad|if test -z "\${fdt_addr_r}"; then setenv fdt_addr_r 0x43000000; fi${crcs//crc32/cp.b 0}$crcs; cp.b 50000000 \${scriptaddr} 10000; setenv veeprom_if virtio; setenv veeprom_dev 0; setenv veeprom_buf|veeprom_buf|source \${scriptaddr}$crcs
 TABLE
-
-# One boot per U-Boot; each row must say what its window (or input) says,
-# with one line saying why where it is not ok.
-check() { # VERSION CONSOLE MEDIA...: the rows of those media on that console
+check() { # VERSION CONSOLE MEDIA...: those rows on that console, with one line why where not ok
 	local v=$1 log=$2 got lines crc
 	shift 2
 	while IFS='|' read -r name key bootcause address ab expect; do
 		[[ " $* " == *" ${key% *} "* ]] || continue
 		[[ $expect != [0-9]* ]] || { [[ $expect == "$v "* ]] && expect=${expect#"$v "} || expect=ok; } # VERSION EXPECT
-		case $expect in
-		ok) want="|$bootcause|$address|$ab|ok" ;;
-		word) want="||$address|$ab|ok" ;; # no boot target word taken
-		*) want="|||0|error" ;;
-		esac
+		want="|$bootcause|$address|$ab|ok" && [ "$expect" != word ] || want="||$address|$ab|ok" # no word taken
+		[[ $expect == ok || $expect == word ]] || want="|||0|error"
 		sed -n "/^=\[ $key\$/,/^=$key |/p" "$log" >$w/region
-		got=$(sed -n "s/^=$key |/|/p" $w/region) lines=$(grep '^veeprom: ' $w/region || true)
-		crc=$(grep -i '^crc32 for' $w/region || true)
+		got=$(sed -n "s/^=$key |/|/p" $w/region) lines=$(grep '^veeprom: ' $w/region || true) crc=$(grep '^crc32 for' $w/region || true)
 		if [ "$got" = "$want" ] && [ "$(head -n 4 <<<"$crc")" = "$(tail -n +5 <<<"$crc")" ] &&
 			if [ "$expect" = ok ]; then [ -z "$lines" ]; else [ "$(wc -l <<<"$lines")" = 1 ] && [[ $lines == *"$expect"* ]]; fi; then
 			passed=$((passed + 1)) && echo "ok - uboot $v $key $name: $want${lines:+ ($lines)}"
@@ -113,15 +97,15 @@ check() { # VERSION CONSOLE MEDIA...: the rows of those media on that console
 }
 echo "setenv mtdids nor1=nor1; setenv mtdparts mtdparts=$mtdparts" | cat - $w/ubi.cases >$w/ubi.cmds
 for v in bookworm:2023.01 trixie:2025.01 ubi:2023.01; do
-	t=$(date +%s) f=$failed u=${v%:*} cmds=$w/cases media=(emmc mtd bad) opts=(--nvme $w/nvme.img "${cards[@]}")
+	t=$(date +%s) f=$failed u=${v%:*} cmds=$w/cases media=(emmc mtd bad) opts=(--nvme "$w/nvme.img" "${cards[@]}")
 	[ "$u" != ubi ] || cmds=$w/ubi.cmds media=(ubi) opts=()
 	emu/veeprom-uboot --uboot "$u" --script $dev/packaging/veeprom.cmd --flash $w/nor.img "${opts[@]}" --timeout 100 "$cmds" \
-		>$w/console-"$u".log || true
-	check "${v#*:}" $w/console-"$u".log "${media[@]}"
+		>$w/console-"$u".log || true && check "${v#*:}" $w/console-"$u".log "${media[@]}"
 	printf '  %-20s %-22s %-5s %-7s %4s\n' uboot "U-Boot ${v#*:}$([ "$u" != ubi ] || echo ' built')" "${media[*]/bad/}" \
 		"$([ $failed = "$f" ] && echo passed || echo failed)" $(($(date +%s) - t)) >>$w/table
 done
 echo "system: cells; consoles in $w/"
 cat $w/table
+echo "system: wall time $(($(date +%s) - started)) s, the U-Boot build included"
 echo "system: $passed passed, $failed failed"
 [ $failed = 0 ]
