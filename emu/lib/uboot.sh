@@ -42,7 +42,7 @@ uboot_bin() { # bookworm|SUITE|ubi
 		local dir=$ucache/qemu-$1
 		if [ ! -e "$dir/u-boot.bin" ]; then
 			say "downloading $1's u-boot-qemu"
-			rm -rf "$dir" && mkdir -p "$dir"
+			rm -rf "$dir" "$ucache/apt-deb-$1/updated" && mkdir -p "$dir" # lists as the archive is now
 			(cd "$dir" && suite_apt deb "$1" apt-get download -qq u-boot-qemu >&2) || die "$1: no u-boot-qemu"
 			dpkg-deb --fsys-tarfile "$dir"/u-boot-qemu_*.deb | tar -xO ./usr/lib/u-boot/qemu_arm64/u-boot.bin >"$dir/u-boot.bin.new"
 			mv "$dir/u-boot.bin.new" "$dir/u-boot.bin"
@@ -54,12 +54,21 @@ uboot_bin() { # bookworm|SUITE|ubi
 
 # Keyed by the source version and the options, so that a new upload or other
 # options build anew, and a cached one is taken as it is.
-uboot_built() {
-	local version key dir src
+uboot_dir() { # the build's directory, for the version the source lists name
+	local version key
 	version=$(suite_apt deb-src bookworm apt-cache showsrc --only-source u-boot 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1) || true
 	[ -n "$version" ] || die "bookworm's source lists have no u-boot"
 	key=$(IFS=+ && echo "${uboot_options[*]}")
-	dir=$ucache/u-boot-$version-qemu_arm64+$key
+	echo "$ucache/u-boot-$version-qemu_arm64+$key"
+}
+uboot_built() {
+	local dir version src
+	dir=$(uboot_dir)
+	if [ ! -e "$dir/u-boot.bin" ]; then
+		# Lists of an earlier run may name a version the archive has dropped.
+		rm -f "$ucache/apt-deb-src-bookworm/updated" && dir=$(uboot_dir)
+	fi
+	version=${dir#"$ucache/u-boot-"} && version=${version%-qemu_arm64+*}
 	if [ ! -e "$dir/u-boot.bin" ]; then
 		"$repo/scripts/need" dpkg-dev gcc-aarch64-linux-gnu make bison flex bc libssl-dev libgnutls28-dev uuid-dev >&2
 		say "building U-Boot $version (qemu_arm64_defconfig + ${uboot_options[*]}) into $dir, a few minutes"
