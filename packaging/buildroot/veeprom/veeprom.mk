@@ -13,14 +13,13 @@ VEEPROM_SITE_METHOD = local
 VEEPROM_LICENSE = MIT
 VEEPROM_LICENSE_FILES = LICENSE
 VEEPROM_INSTALL_STAGING = YES
-VEEPROM_DEPENDENCIES = host-pkgconf host-uboot-tools
+VEEPROM_DEPENDENCIES = host-pkgconf host-uboot-tools # mkimage, for veeprom.scr
 # lib, not a multiarch directory, whatever the toolchain's search path says;
 # the example client stays in the sources.
 VEEPROM_CONF_OPTS = -DCMAKE_INSTALL_LIBDIR=lib -DVEEPROM_EXAMPLES=OFF \
 	$(call qstrip,$(BR2_PACKAGE_VEEPROM_BOARD_FLAGS))
 
 ifeq ($(BR2_INIT_SYSTEMD),y)
-VEEPROM_DEPENDENCIES += systemd
 VEEPROM_CONF_OPTS += -DVEEPROM_SYSTEMD=ON \
 	-DVEEPROM_SYSTEMD_UNIT_DIR=/usr/lib/systemd/system \
 	-DVEEPROM_SYSTEMD_SHUTDOWN_DIR=/usr/lib/systemd/system-shutdown
