@@ -38,7 +38,9 @@ int ab_model(bool &ab)
 int store(std::string_view word)
 {
     char arg[64] = {}; // zero padding reaches the store; "recovery" fills all 8
-    word.copy(arg, sizeof arg - 1);
+    // memcpy, not string_view::copy: unoptimised, that keeps its range check
+    // and with it libstdc++ as a run-time need.
+    memcpy(arg, word.data(), word.size() < sizeof arg ? word.size() : sizeof arg - 1);
     int ret = veeprom_write(layout::boot_word.at, arg, layout::boot_word.len);
     if (ret < 0) {
         printf("veeprom_write ret = %d\n", ret);
