@@ -56,6 +56,8 @@ add_module() {
 }
 for m in "${ours[@]}"; do loaded[$m]=1; done
 for m in mtd ubi sdhci-pci; do add_module "$m"; done
+# The virtio console the kernel log leaves by (veeprom-emu), where a module.
+for m in virtio_mmio virtio_console; do [ -z "$(module_file $m)" ] || add_module $m; done
 for m in "${ours[@]}"; do
 	deps=$(depends "$mdir/$m.ko")
 	for dep in $deps; do add_module "$dep"; done

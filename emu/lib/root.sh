@@ -30,6 +30,11 @@ card_parts=$(sgdisk -p "$card" 2>/dev/null | awk '/^ +[0-9]+ /{n = $1} END{print
 # ---- the initramfs ---------------------------------------------------------
 
 root=$work/root
+# Debian 13's root: /bin, /sbin and /lib links into /usr (systemd.sh).
+if [ "$init" = systemd ] && [ -n "$merged" ]; then
+	mkdir -p "$root"/usr/{bin,sbin,lib}
+	for d in bin sbin lib; do ln -s "usr/$d" "$root/$d"; done
+fi
 mkdir -p "$root"/{bin,dev,proc,sys,tmp,etc,root,usr/bin,usr/sbin,lib/modules}
 cp "$sysroot/bin/busybox" "$root/bin/"
 # Under systemd the C library is Debian's own, which systemd needs.
@@ -47,6 +52,18 @@ for ko in "${order[@]}"; do
 	basename "$ko" .ko >>"$root/lib/modules/order"
 done
 for m in "${ours[@]}"; do cp "$mdir/$m.ko" "$root/lib/modules/"; done
+# Under systemd the socinfo driver arrives late, as a board's modules do:
+# systemd-modules-load loads it after PID 1 starts, by name from a module
+# tree depmod has indexed, with its parameters from modprobe.d.
+if [ "$init" = systemd ]; then
+	tree=$root/lib/modules/$release
+	mkdir -p "$tree/extra" "$root/etc/modules-load.d" "$root/etc/modprobe.d"
+	mv "$root/lib/modules/socinfo.ko" "$tree/extra/"
+	cp "$sysroot/lib/modules/$release"/modules.{order,builtin,builtin.modinfo} "$tree/"
+	depmod -b "$root" "$release" || die "depmod failed on the board's module tree"
+	echo socinfo >"$root/etc/modules-load.d/socinfo.conf"
+	echo "options socinfo board_id=$board_id boot_mode=$boot_mode" >"$root/etc/modprobe.d/socinfo.conf"
+fi
 cp "$bin"/drask_bootcause "$bin"/drask_netaddr "$bin"/veeprom "$root/usr/bin/"
 install -m 0755 "$repo/emu/init" "$root/init"
 cat >"$root/etc/board.conf" <<EOF

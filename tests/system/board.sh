@@ -115,9 +115,31 @@ ERR: invalid ip, drop IP value from eeprom!!" drask_netaddr g
 if [ "${cell%% *}" = systemd ]; then
 	check "systemd: veeprom-address.service succeeded" \
 		'[ "$(systemctl show -p Result --value veeprom-address.service)" = success ] && systemctl -q is-active veeprom-address.service'
+	echo "systemd: systemd $(systemctl --version | sed -n '1s/^systemd \([0-9]*\).*/\1/p'), $(. /etc/os-release && echo "$PRETTY_NAME" | sed -n 's/.*(\(Debian [0-9]*\).*/\1/p')"
 	echo "boot: $(systemd-analyze time | head -n 1)"
+	# socinfo arrives after PID 1 (modules-load.d): the unit starts only then.
+	journalctl -b -o short-monotonic | grep -E "Inserted module 'socinfo'|(Starting|Finished) .*Publish the stored|veeprom-address.service: |Reached target.*[Nn]etwork" |
+		sed 's/^/order: /' | tee /tmp/order
+	check "systemd: socinfo loaded by systemd-modules-load, then the unit started" \
+		"awk '/Inserted module/ { m = NR } /Starting/ && !s { s = NR } END { exit !(m && s > m) }' /tmp/order"
+	unit=$(systemctl show -p FragmentPath --value veeprom-address.service)
+	exposure=$(systemd-analyze security --offline=yes "$unit" 2>&1 | sed -n 's/.*Overall exposure level.*: \([0-9.]*\) .*/\1/p')
+	check "systemd: exposure of the unit $exposure, at most 3.0" "awk 'BEGIN { exit !(\"$exposure\" != \"\" && \"$exposure\" <= 3.0) }'"
 	echo "unit: $(journalctl -b -u veeprom-address.service -o cat | grep '^no address' || echo -)"
 	echo "ip_ip: $(cat /tmp/ip_ip 2>/dev/null || echo -)"
+	ro_tmp() { # the unit again, /tmp read-only and a stale /tmp/ip_ip in it: it must fail
+		d=/run/systemd/system/veeprom-address.service.d
+		mkdir -p "$d" && printf '[Service]\nReadWritePaths=\nExecStartPre=+/bin/sh -c "echo 9.9.9.9 >/tmp/ip_ip"\n' >"$d"/ro.conf &&
+			systemctl daemon-reload && ! systemctl restart veeprom-address.service && rm -r "$d" && systemctl daemon-reload
+	}
+	hook() { # the shutdown hook as systemd-shutdown runs it, for reboot system
+		echo system >/run/systemd/reboot-param && /lib/systemd/system-shutdown/veeprom-reboot-target reboot
+	}
+	on() { # BOOT-MODE ADDRESS: the unit again, that medium's store holding ADDRESS
+		want=$2
+		echo "$1" >/sys/class/socinfo/boot_mode && drask_netaddr s "$2" && systemctl restart veeprom-address.service &&
+			check "systemd: boot mode $1, the unit publishes $2" '[ "$(cat /tmp/ip_ip)" = "$want" ]'
+	}
 	eval "${cell#* }" || check "systemd: ${cell#* }" false
 	exit 1
 fi
