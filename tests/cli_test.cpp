@@ -54,6 +54,10 @@ const std::string help = "usage: veeprom show [--json]\n       veeprom get FIELD
 // Shell lines: a settings file fed to load; an image put into <store>, the store image.
 std::string load(const std::string &text) { return "printf '" + text + "' | " VEEPROM " load -"; }
 const std::string image = VEEPROM " image <medium> - bootcause boot scheme AB | dd of=<store> conv=notrunc status=none && ";
+std::string not_regular(const std::string &n)
+{
+    return "veeprom: " + n + ": not a regular file: program a board with 'veeprom load' on it, or its medium with the image file and dd, flashcp or ubiupdatevol\n";
+}
 const std::string ab_refused = "veeprom: recovery is refused on an AB model\n";
 const std::string round_trip = VEEPROM " show >\"$VEEPROM_ROOT/f\" && " VEEPROM " load \"$VEEPROM_ROOT/f\" && " VEEPROM " show --json | " VEEPROM " load -";
 const std::string recovery = VEEPROM " set bootcause recovery && "; // one write
@@ -225,6 +229,11 @@ const Row rows[] = {
     {.tool = VEEPROM, .args = {"image", "ubi", "-", "bootcause", "recovery", "scheme", "AB"}, .status = 2, .err = ab_refused},
     {.tool = "/bin/sh", .args = {"-c", "cd \"$VEEPROM_ROOT\" && printf old >i && (trap '' XFSZ; ulimit -f 16; exec " VEEPROM " image mtd i); s=$?; "
                                 "cat i; ls | grep -c '^i'; exit $s"}, .out = "old1\n", .status = 1, .err = "veeprom: i: cannot write the image: File too large\n"},
+    // a node is refused and left in place (a device only as root); a link is replaced, its target kept
+    {.tool = "/bin/sh", .args = {"-c", "mkdir \"$VEEPROM_ROOT/n\" && cd \"$VEEPROM_ROOT/n\" && { mknod c c 1 3 || mkfifo c; } 2>/dev/null; mkfifo f && mkdir d && printf old >t && ln -s t l "
+                                "&& for n in c f d; do " VEEPROM " image emmc $n; echo $? $(test -f $n || echo kept); done; " VEEPROM " image emmc l "
+                                "&& test ! -L l && wc -c <l && cat t && ls | grep -c '^[ltcfd]\\.' || :"},
+     .out = "2 kept\n2 kept\n2 kept\n512\nold0\n", .err = not_regular("c") + not_regular("f") + not_regular("d")},
     {.tool = "/bin/sh", .args = {"-c", VEEPROM " image emmc - >/dev/full"}, .status = 1, .err = "veeprom: -: cannot write the image: No space left on device\n"},
     // the library's maintenance operations, within the window (2048 bytes on
     // the UBI volume, 512 on raw flash and eMMC)

@@ -5,6 +5,7 @@
 #include "runner.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 
 namespace faults {
@@ -75,6 +76,48 @@ void walk(const Walk &w)
     }
 }
 
+// veeprom image killed before each of its calls in turn, onto a new and an
+// existing target: the target must be absent, old or the whole new image,
+// and a temporary left only whole, at one point at most.
+void image_cuts()
+{
+    printf("\nveeprom image killed before each of its calls in turn\n%-16s %6s %6s %5s %5s %8s %10s\n", "target", "points", "absent",
+           "old", "new", "damaged", "temporary");
+    for (const bool existing : {false, true}) {
+        std::map<std::string, int> seen;
+        std::string whole;
+        long k = 0;
+        for (;; ++k) {
+            const sim::Board b = fresh_board({Medium::emmc});
+            if (existing)
+                b.put("out.img", "old");
+            if (k > 0)
+                b.put("cut/step", std::to_string(k));
+            const Run r = run_tool(b, "veeprom", {"image", "mtd", b.path("out.img"), "bootcause", "boot"});
+            if (k == 0) {
+                whole = b.get("out.img");
+                continue;
+            }
+            if (r.faults.empty())
+                break;
+            ++totals.cuts;
+            const std::string img = b.get("out.img");
+            const std::string outcome = !b.has("out.img") ? "absent" : img == whole ? "new" : existing && img == "old" ? "old" : "damaged";
+            ++seen[outcome];
+            for (const auto &e : std::filesystem::directory_iterator(b.root)) {
+                const std::string name = e.path().filename().string();
+                if (name.starts_with("out.img.")) {
+                    ++seen["temporary"];
+                    seen["damaged"] += b.get(name) != whole;
+                }
+            }
+        }
+        totals.wrong += seen["damaged"] + (seen["temporary"] > 1) + (!existing && seen["old"] > 0);
+        printf("%-16s %6ld %6d %5d %5d %8d %10d\n", existing ? "existing file" : "new file", k - 1, seen["absent"], seen["old"], seen["new"],
+               seen["damaged"], seen["temporary"]);
+    }
+}
+
 } // namespace
 
 void cuts()
@@ -83,6 +126,7 @@ void cuts()
           false, &Totals::cuts});
     walk({"signals: SIGTERM before each call of each raw-flash change in turn; a fresh process reads the store", "signal/step",
           128 + 15, true, &Totals::signals});
+    image_cuts();
 }
 
 } // namespace faults
