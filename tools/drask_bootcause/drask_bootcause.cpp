@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // drask_bootcause: show the boot target word held in the store, or set it.
 #include "layout.h"
+#include "tools.h"
 #include "veeprom.h"
 
 #include <cstdio>
@@ -20,17 +21,36 @@ void usage()
           stdout);
 }
 
-// AB models keep no recovery system; -1 with the message printed when the
-// scheme field cannot be read.
-int ab_model(bool &ab)
+// AB models keep no recovery system.  The scheme is judged and the word
+// stored in one read-modify-write under one hold of the store, so a scheme
+// set by another process meanwhile comes before or after both.
+struct Recovery {
+    bool read = false; // the window was read: a failure now is the write's
+    bool ab = false;
+};
+
+bool recovery_edit(unsigned char *window, int, void *context)
 {
+    auto &r = *static_cast<Recovery *>(context);
     char value[64] = {};
-    int ret = veeprom_read(layout::scheme.at, value, layout::scheme.len);
+    memcpy(value, window + layout::scheme.at, layout::scheme.len);
+    r.read = true;
+    r.ab = strcmp(value, layout::ab_marker) == 0;
+    char word[64] = {}; // zero padding reaches the store, as store() pads
+    std::string_view(layout::recovery_word).copy(word, sizeof word - 1);
+    if (!r.ab)
+        memcpy(window + layout::boot_word.at, word, layout::boot_word.len);
+    return !r.ab;
+}
+
+// -1 with the message printed when the store could not be read or written.
+int recover(Recovery &r)
+{
+    int ret = veeprom::update(recovery_edit, &r);
     if (ret < 0) {
-        printf("veeprom_read ret = %d\n", ret);
+        printf(r.read ? "veeprom_write ret = %d\n" : "veeprom_read ret = %d\n", ret);
         return -1;
     }
-    ab = strcmp(value, layout::ab_marker) == 0;
     return 0;
 }
 
@@ -63,13 +83,13 @@ int show_or_set(int argc, char **argv)
             veeprom_exit();
             return 0;
         }
+        Recovery r;
         if (arg == layout::recovery_word) {
-            bool ab = false;
-            if (ab_model(ab) != 0) {
+            if (recover(r) != 0) {
                 veeprom_exit();
                 return -1;
             }
-            if (ab) {
+            if (r.ab) {
                 // Refusals that wrote nothing end without veeprom_exit, as
                 // scripts know them (no sync); the exit closes the store.
                 puts("Error: AB model not support recovery");
@@ -80,7 +100,7 @@ int show_or_set(int argc, char **argv)
             printf("Error: the parameter %s is illegal !\n", argv[1]);
             return -1; // written nothing: no veeprom_exit, as above
         }
-        if (store(arg) != 0) {
+        if (!r.read && store(arg) != 0) {
             veeprom_exit();
             return -1;
         }
