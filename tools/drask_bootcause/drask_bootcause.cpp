@@ -21,50 +21,31 @@ void usage()
           stdout);
 }
 
-// AB models keep no recovery system.  The scheme is judged and the word
-// stored in one read-modify-write under one hold of the store, so a scheme
-// set by another process meanwhile comes before or after both.
-struct Recovery {
-    bool read = false; // the window was read: a failure now is the write's
-    bool ab = false;
+// The word stored in one read-modify-write of the window.  AB models keep no
+// recovery system: the scheme is judged under the same hold of the store as
+// the word is stored, so a scheme set by another process meanwhile comes
+// before or after both.
+struct Setting {
+    std::string_view word; // one of the stored words
+    bool read = false;     // the window was read: a failure now is the write's
+    bool ab = false;       // recovery refused
 };
 
-bool recovery_edit(unsigned char *window, int, void *context)
+bool set_word(unsigned char *window, int, void *context)
 {
-    auto &r = *static_cast<Recovery *>(context);
-    char value[64] = {};
-    memcpy(value, window + layout::scheme.at, layout::scheme.len);
-    r.read = true;
-    r.ab = strcmp(value, layout::ab_marker) == 0;
-    char word[64] = {}; // zero padding reaches the store, as store() pads
-    std::string_view(layout::recovery_word).copy(word, sizeof word - 1);
-    if (!r.ab)
-        memcpy(window + layout::boot_word.at, word, layout::boot_word.len);
-    return !r.ab;
-}
-
-// -1 with the message printed when the store could not be read or written.
-int recover(Recovery &r)
-{
-    int ret = veeprom::update(recovery_edit, &r);
-    if (ret < 0) {
-        printf(r.read ? "veeprom_write ret = %d\n" : "veeprom_read ret = %d\n", ret);
-        return -1;
+    auto &s = *static_cast<Setting *>(context);
+    char text[64] = {};
+    s.read = true;
+    if (s.word == layout::recovery_word) {
+        memcpy(text, window + layout::scheme.at, layout::scheme.len);
+        s.ab = strcmp(text, layout::ab_marker) == 0;
+        if (s.ab)
+            return false;
     }
-    return 0;
-}
-
-// Stores the word; the caller has checked it is one of the stored words.
-int store(std::string_view word)
-{
-    char arg[64] = {}; // zero padding reaches the store; "recovery" fills all 8
-    word.copy(arg, sizeof arg - 1);
-    int ret = veeprom_write(layout::boot_word.at, arg, layout::boot_word.len);
-    if (ret < 0) {
-        printf("veeprom_write ret = %d\n", ret);
-        return -1;
-    }
-    return 0;
+    memset(text, 0, sizeof text); // zero padding reaches the store; "recovery" fills all 8
+    s.word.copy(text, sizeof text - 1);
+    memcpy(window + layout::boot_word.at, text, layout::boot_word.len);
+    return true;
 }
 
 int show_or_set(int argc, char **argv)
@@ -83,25 +64,21 @@ int show_or_set(int argc, char **argv)
             veeprom_exit();
             return 0;
         }
-        Recovery r;
-        if (arg == layout::recovery_word) {
-            if (recover(r) != 0) {
-                veeprom_exit();
-                return -1;
-            }
-            if (r.ab) {
-                // Refusals that wrote nothing end without veeprom_exit, as
-                // scripts know them (no sync); the exit closes the store.
-                puts("Error: AB model not support recovery");
-                return -1;
-            }
-        }
         if (!layout::is_boot_word(arg)) {
             printf("Error: the parameter %s is illegal !\n", argv[1]);
-            return -1; // written nothing: no veeprom_exit, as above
+            return -1; // written nothing: no veeprom_exit (below)
         }
-        if (!r.read && store(arg) != 0) {
+        Setting s{arg};
+        if (int ret = veeprom::update(set_word, &s); ret < 0) {
+            // As the scheme's read and the word's write each reported it.
+            printf(s.read || arg != layout::recovery_word ? "veeprom_write ret = %d\n" : "veeprom_read ret = %d\n", ret);
             veeprom_exit();
+            return -1;
+        }
+        if (s.ab) {
+            // Refusals that wrote nothing end without veeprom_exit, as
+            // scripts know them (no sync); the exit closes the store.
+            puts("Error: AB model not support recovery");
             return -1;
         }
     }
