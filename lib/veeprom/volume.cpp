@@ -59,10 +59,10 @@ bool write_window()
     change.bytes = block_size;
     change.dtype = 3; // unknown lifetime, as old kernels expect
     int r = unless_busy([&] { return board::ioctl(fd, UBI_IOCEBCH, &change); });
-    const bool update = r != 0 && errno == EROFS;
-    const board::Signals held(update);
+    const bool whole = r != 0 && errno == EROFS;
+    const board::Signals held(whole);
     int64_t bytes = block_size;
-    if (update)
+    if (whole)
         r = unless_busy([&] { return board::ioctl(fd, UBI_IOCVOLUP, &bytes); });
     return r == 0 && write_block(block_size);
 }

@@ -54,7 +54,7 @@ void ab_race(Medium m)
             _exit(run_tool(b, "drask_bootcause", {"recovery"}).status);
         }
         int st = 0;
-        while (!(held_up = b.get("faults.log").find("delay") != std::string::npos) && waitpid(p, &st, WNOHANG) == 0)
+        while (!(held_up = (b.get("faults.log").find("delay") != std::string::npos)) && waitpid(p, &st, WNOHANG) == 0)
             usleep(2000);
         remove(b.path("delay/flock").c_str()); // veeprom runs unhindered
         const Run v = held_up ? run_tool(b, "veeprom", {"set", "scheme", "AB"}) : Run{};

@@ -90,19 +90,20 @@ void image_cuts()
 {
     printf("\nveeprom image killed before each of its calls in turn\n%-16s %6s %6s %5s %5s %8s %10s\n", "target", "points", "absent",
            "old", "new", "damaged", "temporary");
+    const sim::Board whole_board = fresh_board({Medium::emmc});
+    run_tool(whole_board, "veeprom", {"image", "mtd", whole_board.path("out.img"), "bootcause", "boot"});
+    const std::string whole = whole_board.get("out.img");
     for (const bool existing : {false, true}) {
         std::map<std::string, int> seen;
-        std::string whole;
-        long k = 0;
+        long k = 1;
         for (Run r; k <= 1 || !r.faults.empty(); ++k) {
             const sim::Board b = fresh_board({Medium::emmc});
             if (existing)
                 b.put("out.img", "old");
-            b.put("cut/step", std::to_string(k)); // 0: none, the whole image
+            b.put("cut/step", std::to_string(k));
             r = run_tool(b, "veeprom", {"image", "mtd", b.path("out.img"), "bootcause", "boot"});
             const std::string img = b.get("out.img");
-            whole = k == 0 ? img : whole;
-            ++seen[k == 0 || r.faults.empty() ? "" : !b.has("out.img") ? "absent" : img == whole ? "new" : existing && img == "old" ? "old" : "damaged"];
+            ++seen[r.faults.empty() ? "" : !b.has("out.img") ? "absent" : img == whole ? "new" : existing && img == "old" ? "old" : "damaged"];
             for (const auto &e : std::filesystem::directory_iterator(b.root))
                 if (e.path().filename().string().starts_with("out.img."))
                     seen["damaged"] += seen["temporary"]++ > 0 || b.get(e.path().filename().string()) != whole;
