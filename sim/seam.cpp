@@ -79,6 +79,7 @@ int flock(int fd, int op)
 {
     if (injected("flock"))
         return -1;
+    sim::lock_call();
     return sim::unlocked() ? 0 : ::flock(fd, op);
 }
 
@@ -131,6 +132,12 @@ int rename(const char *fixed_from, const char *fixed_to)
     const char *to = sim::resolve(fixed_to, to_full);
     return from == nullptr || to == nullptr ? -1 : ::rename(from, to);
 }
+
+int open_named(const char *path, int flags, mode_t mode) { return injected("open") ? -1 : os::open(path, flags, mode); }
+int lstat_named(const char *path, struct stat *st) { return injected("lstat") ? -1 : ::lstat(path, st); }
+int link_named(int fd, const char *to) { return injected("linkat") ? -1 : os::link_fd(fd, to); }
+int rename_named(const char *from, const char *to) { return injected("rename") ? -1 : ::rename(from, to); }
+int unlink_named(const char *path) { return injected("unlink") ? -1 : ::unlink(path); }
 
 ssize_t random_bytes(void *buf, size_t n) { return injected("getrandom") ? -1 : ::getrandom(buf, n, GRND_NONBLOCK); }
 

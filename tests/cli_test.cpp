@@ -54,6 +54,10 @@ const std::string help = "usage: veeprom show [--json]\n       veeprom get FIELD
 // Shell lines: a settings file fed to load; an image put into <store>, the store image.
 std::string load(const std::string &text) { return "printf '" + text + "' | " VEEPROM " load -"; }
 const std::string image = VEEPROM " image <medium> - bootcause boot scheme AB | dd of=<store> conv=notrunc status=none && ";
+std::string not_regular(const std::string &n)
+{
+    return "veeprom: " + n + ": not a regular file: program a board with 'veeprom load' on it, or its medium with the image file and dd, flashcp or ubiupdatevol\n";
+}
 const std::string ab_refused = "veeprom: recovery is refused on an AB model\n";
 const std::string round_trip = VEEPROM " show >\"$VEEPROM_ROOT/f\" && " VEEPROM " load \"$VEEPROM_ROOT/f\" && " VEEPROM " show --json | " VEEPROM " load -";
 const std::string recovery = VEEPROM " set bootcause recovery && "; // one write
@@ -131,6 +135,11 @@ const Row rows[] = {
     {.tool = BOOTCAUSE, .args = {"recovery"}, .out = "recovery\n", .at = 9, .now = "recovery", .blank = true},
     {NETADDR, {"s", "255.255.255.255"}, bad_ip, 255},
     {.tool = VEEPROM, .args = {"set", "address", "255.255.255.255"}, .status = 2, .err = cannot("address", "255.255.255.255")},
+    // veeprom set address stores what drask_netaddr s stores, over the address fuzzer's seeds
+    {.tool = "/bin/sh", .args = {"-c", "cp <store> \"$VEEPROM_ROOT/s0\"; n=0; for f in " CORPUS "/address/*; do t=$(cat \"$f\"); " VEEPROM " set address none; "
+                                NETADDR " s \"$t\" >/dev/null; a=$(" VEEPROM " read 17 4); " VEEPROM " set address none; " VEEPROM " set address \"$t\" 2>/dev/null; "
+                                "[ \"$a\" = \"$(" VEEPROM " read 17 4)\" ] || echo \"$t: $a\"; [ $a = 00000000 ] || n=$((n + 1)); done; echo $n; "
+                                "cp \"$VEEPROM_ROOT/s0\" <store>; rm -f \"$VEEPROM_ROOT/requests.log\""}, .out = "5\n"},
     // veeprom: show and get
     {VEEPROM, {}, shown, 0},
     {VEEPROM, {"show"}, shown, 0},
@@ -225,6 +234,11 @@ const Row rows[] = {
     {.tool = VEEPROM, .args = {"image", "ubi", "-", "bootcause", "recovery", "scheme", "AB"}, .status = 2, .err = ab_refused},
     {.tool = "/bin/sh", .args = {"-c", "cd \"$VEEPROM_ROOT\" && printf old >i && (trap '' XFSZ; ulimit -f 16; exec " VEEPROM " image mtd i); s=$?; "
                                 "cat i; ls | grep -c '^i'; exit $s"}, .out = "old1\n", .status = 1, .err = "veeprom: i: cannot write the image: File too large\n"},
+    // a node is refused and left in place (a device only as root); a link is replaced, its target kept
+    {.tool = "/bin/sh", .args = {"-c", "mkdir \"$VEEPROM_ROOT/n\" && cd \"$VEEPROM_ROOT/n\" && { mknod c c 1 3 || mkfifo c; } 2>/dev/null; mkfifo f && mkdir d && printf old >t && ln -s t l "
+                                "&& for n in c f d; do " VEEPROM " image emmc $n; echo $? $(test -f $n || echo kept); done; " VEEPROM " image emmc l "
+                                "&& test ! -L l && wc -c <l && cat t && ls | grep -c '^[ltcfd]\\.' || :"},
+     .out = "2 kept\n2 kept\n2 kept\n512\nold0\n", .err = not_regular("c") + not_regular("f") + not_regular("d")},
     {.tool = "/bin/sh", .args = {"-c", VEEPROM " image emmc - >/dev/full"}, .status = 1, .err = "veeprom: -: cannot write the image: No space left on device\n"},
     // the library's maintenance operations, within the window (2048 bytes on
     // the UBI volume, 512 on raw flash and eMMC)
@@ -255,6 +269,7 @@ const Row rows[] = {
     {.tool = VEEPROM, .args = {"write", "0", ""}, .status = 2, .err = not_hex("")},
     {.tool = VEEPROM, .args = {"write", "z", "00"}, .status = 2, .err = not_number("z")},
     {.tool = VEEPROM, .args = {"clear", "9", "8"}, .at = 9, .now = std::string(8, '\0'), .erases = false},
+    {VEEPROM, {"clear", "5", "0"}}, // nothing written: no request on the volume
     {.tool = VEEPROM, .args = {"clear", "500", "20"}, .at = 500, .now = std::string(20, '\0'), .window = 2048, .erases = false},
     {.tool = VEEPROM, .args = {"clear", "500", "20"}, .status = 2, .err = outside("500+20", "512"), .window = 512},
     {.tool = VEEPROM, .args = {"format"}, .at = 0, .now = std::string(256, '\0'), .erases = false},
@@ -263,6 +278,8 @@ const Row rows[] = {
     {VEEPROM, {"--version"}, "veeprom " VERSION "\n", 0},
     {VEEPROM, {"-h"}, help, 0},
     {VEEPROM, {"-V"}, "veeprom " VERSION "\n", 0},
+    {.tool = VEEPROM, .args = {"-h", "x"}, .status = 2, .err = "veeprom: usage: veeprom -h\n" + try_help},
+    {.tool = VEEPROM, .args = {"--version", "x"}, .status = 2, .err = "veeprom: usage: veeprom --version\n" + try_help},
     {.tool = VEEPROM, .args = {"nope"}, .status = 2, .err = "veeprom: unknown command 'nope'\n" + try_help},
     {.tool = VEEPROM, .args = {"image", "nand", "-"}, .status = 2, .err = "veeprom: unknown medium 'nand': ubi, mtd or emmc\n" + try_help},
     // A closed standard descriptor: the store never takes the output.

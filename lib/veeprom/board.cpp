@@ -31,6 +31,11 @@ void hold_signals(sigset_t &old) { os::hold_signals(old); }
 void restore_signals(const sigset_t &old) { os::restore_signals(old); }
 int unlink(const char *fixed) { return ::unlink(fixed); }
 int rename(const char *fixed_from, const char *fixed_to) { return ::rename(fixed_from, fixed_to); }
+int open_named(const char *path, int flags, mode_t mode) { return os::open(path, flags, mode); }
+int lstat_named(const char *path, struct stat *st) { return ::lstat(path, st); }
+int link_named(int fd, const char *to) { return os::link_fd(fd, to); }
+int rename_named(const char *from, const char *to) { return ::rename(from, to); }
+int unlink_named(const char *path) { return ::unlink(path); }
 ssize_t random_bytes(void *buf, size_t n) { return ::getrandom(buf, n, GRND_NONBLOCK); }
 
 FILE *fopen(const char *fixed, const char *mode)

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <memory>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace board {
@@ -48,6 +49,14 @@ bool exists(const char *fixed);
 void nap(int ms);
 int unlink(const char *fixed);
 int rename(const char *fixed_from, const char *fixed_to);
+// Files the user names (the images veeprom writes): never redirected, but
+// counted like every other call.  link_named gives the open file fd (one
+// opened O_TMPFILE) the name `to`.
+int open_named(const char *path, int flags, mode_t mode);
+int lstat_named(const char *path, struct stat *st);
+int link_named(int fd, const char *to);
+int rename_named(const char *from, const char *to);
+int unlink_named(const char *path);
 // n unpredictable bytes from the kernel, never waiting for its random pool;
 // the count, or -1 (also on a kernel that has no such call).
 ssize_t random_bytes(void *buf, size_t n);
@@ -118,7 +127,7 @@ public:
 
 private:
     bool held_;
-    sigset_t old_{};
+    sigset_t old_; // set when held: no 128 bytes zeroed for nothing
 };
 
 struct FileCloser {

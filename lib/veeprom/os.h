@@ -15,6 +15,7 @@ FILE *fopen(const char *path);
 int opendir(const char *path, Dir &d);
 const struct dirent64 *readdir(Dir &d);
 void nap(int ms);
+int link_fd(int fd, const char *to);
 void hold_signals(sigset_t &old);
 void restore_signals(const sigset_t &old);
 

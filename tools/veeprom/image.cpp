@@ -2,34 +2,16 @@
 // veeprom image: the bytes a factory programs before a board first boots,
 // written whole or not at all.
 #include "tool.h"
+#include "whole.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tool {
 namespace {
 
-// Every byte written, EINTR retried.
-bool write_all(int fd, const unsigned char *bytes, size_t n)
-{
-    while (n > 0) {
-        const ssize_t put = ::write(fd, bytes, n);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        bytes += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
 using Put = bool (*)(const unsigned char *bytes, size_t n, void *sink);
-bool to_file(const unsigned char *bytes, size_t n, void *sink) { return write_all(*static_cast<int *>(sink), bytes, n); }
+bool to_file(const unsigned char *bytes, size_t n, void *sink) { return whole::write_all(*static_cast<int *>(sink), bytes, n); }
 bool to_stdout(const unsigned char *bytes, size_t n, void *) { return fwrite(bytes, 1, n, stdout) == n; }
 
 // The image of medium m (ubi, mtd, emmc), from the window in block, put in
@@ -47,35 +29,15 @@ bool emit(int m, unsigned char (&block)[2048], Put put, void *sink)
     return ok;
 }
 
-// The image into a new file beside `name`, synced, then renamed over it: a
-// failure leaves no new file, and an old image as it was.
-bool replace(const char *name, int m, unsigned char (&block)[2048])
+struct Image {
+    int medium;
+    unsigned char (&block)[2048];
+};
+
+bool fill(int fd, void *context)
 {
-    char temporary[4096 + 8];
-    if (snprintf(temporary, sizeof temporary, "%s.XXXXXX", name) >= static_cast<int>(sizeof temporary)) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    int fd = mkstemp(temporary);
-    if (fd < 0)
-        return false;
-    const mode_t mask = umask(0); // the mode a new file gets from an open
-    umask(mask);
-    bool ok = fchmod(fd, 0666 & ~mask) == 0 && emit(m, block, to_file, &fd) && fsync(fd) == 0;
-    int failure = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        failure = errno;
-    }
-    if (ok && rename(temporary, name) != 0) {
-        ok = false;
-        failure = errno;
-    }
-    if (!ok) {
-        unlink(temporary);
-        errno = failure;
-    }
-    return ok;
+    auto *i = static_cast<Image *>(context);
+    return emit(i->medium, i->block, to_file, &fd);
 }
 
 } // namespace
@@ -91,8 +53,15 @@ int make_image(const char *medium, const char *name, const settings::Change &c)
     unsigned char block[2048] = {};
     if (settings::apply(c, block) == settings::Verdict::refused)
         return FAIL(misuse, "recovery is refused on an AB model\n");
-    const bool ok = strcmp(name, "-") != 0 ? replace(name, m, block) : emit(m, block, to_stdout, nullptr) && fflush(stdout) == 0;
-    return ok ? done : FAIL(store_failed, "%s: cannot write the image: %s\n", name, strerror(errno));
+    Image i{m, block};
+    const whole::Result r = strcmp(name, "-") == 0 ? (emit(m, block, to_stdout, nullptr) && fflush(stdout) == 0 ? whole::Result::written : whole::Result::failed)
+                                                   : whole::write_file(name, fill, &i);
+    // A device node is never replaced by a file: the tools would then use
+    // that file, in RAM, until the next boot.
+    if (r == whole::Result::not_regular)
+        return FAIL(misuse, "%s: not a regular file: program a board with 'veeprom load' on it, or its medium with the image "
+                            "file and dd, flashcp or ubiupdatevol\n", name);
+    return r == whole::Result::written ? done : FAIL(store_failed, "%s: cannot write the image: %s\n", name, strerror(errno));
 }
 
 } // namespace tool

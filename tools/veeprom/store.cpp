@@ -49,6 +49,8 @@ bool edit(unsigned char *window, int, void *context)
 int refused(const Request &r)
 {
     const settings::Loaded &l = r.loaded;
+    if (l.problem == settings::Problem::not_json)
+        return FAIL(misuse, "%s: line %d, column %d: not JSON\n", r.file, l.line, l.column);
     static constexpr char why[][15] = {"", "malformed line", "unknown key", "bad value for ", ""};
     const bool named = l.problem == settings::Problem::bad_value || l.problem == settings::Problem::repeated;
     return FAIL(misuse, "%s: line %d: %s%s%s\n", r.file, l.line, why[static_cast<int>(l.problem)], named ? settings::key_name(l.key) : "",
@@ -116,6 +118,8 @@ int act(Request &r)
     const int window = w.medium == Medium::volume ? 2048 : 512;
     if (uint64_t{r.offset} + r.length > static_cast<uint64_t>(window))
         return FAIL(misuse, "range %u+%u is outside the %d-byte window\n", r.offset, r.length, window);
+    if (c == clear && r.length == 0)
+        return done; // nothing to clear: nothing written
     // One read gives every field (show, get), or the range asked for.
     unsigned char bytes[2048] = {};
     if ((c == show || c == get || c == read) &&
