@@ -148,7 +148,7 @@ int act(Request &r)
     }
     // A file's path may be as long as the system takes one, every byte of it
     // escaped.
-    char out[settings::shown_max + 6 * PATH_MAX];
+    char out[settings::shown_max + size_t{6} * PATH_MAX];
     const size_t n = c == show  ? settings::show(bytes, file ? media[r.medium] : medium_names[static_cast<int>(w.medium)],
                                                  file ? r.path : w.device, r.json, out)
                      : c == get ? settings::render(r.field, bytes, false, out)
