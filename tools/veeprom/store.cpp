@@ -47,7 +47,7 @@ bool edit(unsigned char *window, int, void *context)
 }
 
 // write, clear and format on a file's window, as the library does them on
-// the board's.
+// the board's; an empty range writes nothing.
 bool change(unsigned char *window, int, void *context)
 {
     const auto &r = *static_cast<const Request *>(context);
@@ -55,7 +55,7 @@ bool change(unsigned char *window, int, void *context)
         memcpy(window + r.offset, r.data, r.length);
     else
         memset(window + r.offset, 0, r.length);
-    return true;
+    return r.length != 0;
 }
 
 // A refused settings file: its name, the line and why.
