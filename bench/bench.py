@@ -106,8 +106,10 @@ COMMANDS = [
     ("show", ["drask_bootcause"], "", 0, False, lambda m: init(m) + read(m) + leave(m)),
     ("set boot", ["drask_bootcause", "boot"], "", 0, True,
      lambda m: init(m) + write(m) + read(m, True) + leave(m)),
+    # the scheme judged and the word stored in one read-modify-write: no
+    # other writer comes in between
     ("recovery", ["drask_bootcause", "recovery"], "", 0, True,
-     lambda m: init(m) + read(m) + write(m, True) + read(m, True) + leave(m)),
+     lambda m: init(m) + write(m) + read(m, True) + leave(m)),
     ("recovery, AB", ["drask_bootcause", "recovery"], "ab", 255, False, lambda m: init(m) + read(m)),
     ("get address", ["drask_netaddr", "g"], "addr", 0, False,
      lambda m: init(m) + SYSTEM + read(m) + "openat:ipfile write:ipfile close:ipfile rename:ipfile " + leave(m)),

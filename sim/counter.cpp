@@ -2,7 +2,7 @@
 // The simulated board's switches and counter: the root read once from
 // $VEEPROM_ROOT, the fault switches under it, and every call of the seam
 // counted, meeting the fault its number names (fail/step, short/step,
-// cut/step, signal/step), each fault that fires noted in faults.log.
+// cut/step, signal/step; delay/flock), each fault that fires noted in faults.log.
 #include "seam.h"
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <ctime>
 #include <unistd.h>
 
 namespace board {
@@ -26,6 +27,7 @@ struct Sim {
     long cut_at = 0;   // the call before which the process dies; 0 for none
     long signal_at = 0; // the call before which SIGTERM is sent to the process
     bool unlocked = false; // skip/flock: locks granted without locking
+    long delay_at = 0, delay_ms = 0, locks = 0; // delay/flock: the lock call that waits first, and how long
 };
 Sim state;
 
@@ -59,6 +61,8 @@ void load()
         state.cut_at = number_in("/cut/step");
         state.signal_at = number_in("/signal/step");
         state.unlocked = sim::has("/skip/flock");
+        state.delay_at = number_in("/delay/flock");
+        state.delay_ms = state.delay_at > 0 ? number_in("/delay/ms") : 0;
     }
 }
 
@@ -148,6 +152,16 @@ size_t shortened(const char *call, size_t n, int fd, FILE *stream, size_t unit)
 }
 
 bool unlocked() { return state.unlocked; }
+
+void lock_call()
+{
+    if (++state.locks != state.delay_at)
+        return;
+    note("delay", "flock");
+    struct timespec t {state.delay_ms / 1000, (state.delay_ms % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
 
 } // namespace sim
 

@@ -79,6 +79,7 @@ int flock(int fd, int op)
 {
     if (injected("flock"))
         return -1;
+    sim::lock_call();
     return sim::unlocked() ? 0 : ::flock(fd, op);
 }
 

@@ -35,6 +35,9 @@ bool injected(const char *call);
 size_t shortened(const char *call, size_t n, int fd = -1, FILE *stream = nullptr, size_t unit = 1);
 // skip/flock: locks granted without locking.
 bool unlocked();
+// delay/flock k (and delay/ms): the k-th lock call, unlocks counted too,
+// waits that long before it runs, so another process can act meanwhile.
+void lock_call();
 
 // A kernel request on an image file: what the MTD or UBI driver would do.
 int stand_in(int fd, unsigned long request, void *arg);

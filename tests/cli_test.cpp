@@ -141,6 +141,11 @@ const Row rows[] = {
     {.tool = BOOTCAUSE, .args = {"recovery"}, .out = "recovery\n", .at = 9, .now = "recovery", .blank = true},
     {NETADDR, {"s", "255.255.255.255"}, bad_ip, 255},
     {.tool = VEEPROM, .args = {"set", "address", "255.255.255.255"}, .status = 2, .err = cannot("address", "255.255.255.255")},
+    // veeprom set address stores what drask_netaddr s stores, over the address fuzzer's seeds
+    {.tool = "/bin/sh", .args = {"-c", "cp <store> \"$VEEPROM_ROOT/s0\"; n=0; for f in " CORPUS "/address/*; do t=$(cat \"$f\"); " VEEPROM " set address none; "
+                                NETADDR " s \"$t\" >/dev/null; a=$(" VEEPROM " read 17 4); " VEEPROM " set address none; " VEEPROM " set address \"$t\" 2>/dev/null; "
+                                "[ \"$a\" = \"$(" VEEPROM " read 17 4)\" ] || echo \"$t: $a\"; [ $a = 00000000 ] || n=$((n + 1)); done; echo $n; "
+                                "cp \"$VEEPROM_ROOT/s0\" <store>; rm -f \"$VEEPROM_ROOT/requests.log\""}, .out = "5\n"},
     // veeprom: show and get
     {VEEPROM, {}, shown, 0},
     {VEEPROM, {"show"}, shown, 0},
@@ -307,6 +312,7 @@ const Row rows[] = {
     {.tool = VEEPROM, .args = {"write", "0", ""}, .status = 2, .err = not_hex("")},
     {.tool = VEEPROM, .args = {"write", "z", "00"}, .status = 2, .err = not_number("z")},
     {.tool = VEEPROM, .args = {"clear", "9", "8"}, .at = 9, .now = std::string(8, '\0'), .erases = false},
+    {VEEPROM, {"clear", "5", "0"}}, // nothing written: no request on the volume
     {.tool = VEEPROM, .args = {"clear", "500", "20"}, .at = 500, .now = std::string(20, '\0'), .window = 2048, .erases = false},
     {.tool = VEEPROM, .args = {"clear", "500", "20"}, .status = 2, .err = outside("500+20", "512"), .window = 512},
     {.tool = VEEPROM, .args = {"format"}, .at = 0, .now = std::string(256, '\0'), .erases = false},
@@ -315,6 +321,8 @@ const Row rows[] = {
     {VEEPROM, {"--version"}, "veeprom " VERSION "\n", 0},
     {VEEPROM, {"-h"}, help, 0},
     {VEEPROM, {"-V"}, "veeprom " VERSION "\n", 0},
+    {.tool = VEEPROM, .args = {"-h", "x"}, .status = 2, .err = "veeprom: usage: veeprom -h\n" + try_help},
+    {.tool = VEEPROM, .args = {"--version", "x"}, .status = 2, .err = "veeprom: usage: veeprom --version\n" + try_help},
     {.tool = VEEPROM, .args = {"nope"}, .status = 2, .err = "veeprom: unknown command 'nope'\n" + try_help},
     {.tool = VEEPROM, .args = {"image", "nand", "-"}, .status = 2, .err = "veeprom: unknown medium 'nand': ubi, mtd or emmc\n" + try_help},
     // A closed standard descriptor: the store never takes the output.

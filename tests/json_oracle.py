@@ -3,10 +3,13 @@
 """veeprom load's JSON against Python's json module, an independent strict
 parser: over generated documents, valid and invalid, veeprom takes what
 json.loads takes as an object of known keys (each once) whose values are null
-or strings of code points up to U+00FF, and stores the same bytes.  The store
-starts each document at bootcause "system".  usage: json_oracle.py VEEPROM STORE"""
+or strings of code points up to U+00FF, and stores the same bytes; what
+json.loads refuses (a leading byte order mark skipped) veeprom refuses as "not
+JSON", and nothing else so.  The store starts each document at bootcause
+"system".  usage: json_oracle.py VEEPROM STORE"""
 import json
 import os
+import re
 import subprocess
 import sys
 
@@ -20,12 +23,15 @@ class Obj(list):
     pass
 
 
+NOT_JSON = 'not JSON'
+
+
 def expected(doc):
     """The bootcause bytes veeprom must store for doc, None when it must refuse."""
     try:
-        top = json.loads(doc.decode('utf-8'), object_pairs_hook=Obj)
+        top = json.loads(doc.decode('utf-8-sig'), object_pairs_hook=Obj)
     except ValueError:  # UnicodeDecodeError and JSONDecodeError among them
-        return None
+        return NOT_JSON
     keys = [k for k, _ in top] if isinstance(top, Obj) else None
     if keys is None or len(set(keys)) != len(keys) or not set(keys) <= {'medium', 'device', 'bootcause'}:
         return None
@@ -51,7 +57,8 @@ values = [b'"normal"', b'"\\u006eormal"', b'"\\u006Eormal"', b'"n\\u006frmal"', 
 shapes = [b' \n{ "bootcause" : %s }\r\n', b'{"bootcause":%s,}', b'{"bootcause":%s}x', b'{"medium":"mtd","bootcause":%s,"device":null}',
           b'{"bootcause":%s,"bootcause":"all"}', b'{"\\u0062ootcause":%s}', b'{"bootcause" %s}', b'[{"bootcause":%s}]',
           b'{"bootcause":%s}\0', b'\xef\xbb\xbf{"bootcause":%s}', b'{\x0c"bootcause":%s}', b'{"medium":5,"bootcause":%s}',
-          b'{"colour":%s}', b'{"bootcause":%s "scheme":null}']
+          b'{"colour":%s}', b'{"bootcause":%s "scheme":null}', b'{"colour":[1,2,],"bootcause":%s}',
+          b'{"bootcause":%s,\n"x":[1,{"y":nul}]}', b'{"x":[-0,2.5e+3,true,false,{},""],"bootcause":%s}', b'{"bootcause":%s,"x":01}']
 docs = [b'{"bootcause":%s}' % v for v in values] + [s % v for s in shapes for v in (b'"boot"', b'null', b'"\\u0061ll"')]
 wrong, taken = [], 0
 for doc in docs:
@@ -59,6 +66,11 @@ for doc in docs:
     run = subprocess.run([veeprom, 'load', '-'], input=doc, capture_output=True)
     now = open(store, 'rb').read()
     want = expected(doc)
+    said = re.fullmatch(rb'veeprom: -: line [1-9][0-9]*, column [1-9][0-9]*: not JSON\n', run.stderr) is not None
+    if said != (want is NOT_JSON):
+        want = 'a refusal as "not JSON" when json.loads refuses, and only then'
+    elif want is NOT_JSON:
+        want = None
     got = now[9:17] if run.returncode == 0 else None
     if got != want or (run.returncode not in (0, 2)) or now[:9] + now[17:512] != start[:9] + start[17:512]:
         wrong.append(f'{doc!r}: veeprom {run.returncode} {got!r}, json.loads {want!r} {run.stderr!r}')

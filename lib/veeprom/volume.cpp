@@ -48,19 +48,23 @@ void close_volume()
 // LEB 0 is changed atomically: a run killed or cut before the last byte
 // leaves the old window, where an interrupted volume update would leave a
 // volume that the kernel and the bootloader refuse to read.  A static volume
-// refuses atomic changes (EROFS); it is updated whole instead.  Either way
-// the window becomes exactly the bytes written next.
-int start_change()
+// refuses atomic changes (EROFS); it is updated whole instead, and from the
+// update's request to its last byte no signal that can be held back ends
+// the process: each acts right after.  Either way the window becomes
+// exactly the block.
+bool write_window()
 {
     ubi_leb_change_req change{};
     change.lnum = 0;
     change.bytes = block_size;
     change.dtype = 3; // unknown lifetime, as old kernels expect
-    const int r = unless_busy([&] { return board::ioctl(fd, UBI_IOCEBCH, &change); });
-    if (r == 0 || errno != EROFS)
-        return r;
+    int r = unless_busy([&] { return board::ioctl(fd, UBI_IOCEBCH, &change); });
+    const bool update = r != 0 && errno == EROFS;
+    const board::Signals held(update);
     int64_t bytes = block_size;
-    return unless_busy([&] { return board::ioctl(fd, UBI_IOCVOLUP, &bytes); });
+    if (update)
+        r = unless_busy([&] { return board::ioctl(fd, UBI_IOCVOLUP, &bytes); });
+    return r == 0 && write_block(block_size);
 }
 
 } // namespace
@@ -82,7 +86,7 @@ int volume_io(Op op, const Span &io)
             std::copy_n(io.src, io.length, buffer + io.offset);
         else
             memset(buffer + io.offset, 0, static_cast<size_t>(io.length));
-        if (start_change() != 0 || !write_block(block_size))
+        if (!write_window())
             return -1;
     }
     held.release();
@@ -99,7 +103,7 @@ int update_volume(Edit edit, void *context)
     Lock held(LOCK_EX);
     if (!held || !read_window())
         return -1;
-    if (edit(buffer, block_size, context) && (start_change() != 0 || !write_block(block_size)))
+    if (edit(buffer, block_size, context) && !write_window())
         return -1;
     held.release();
     close_volume();

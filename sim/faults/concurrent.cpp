@@ -35,6 +35,45 @@ void writer(const sim::Board &b, bool words, int rounds, const std::string &tall
     }
 }
 
+// drask_bootcause recovery held up at its k-th lock call, for each k, while
+// veeprom set scheme AB runs: one of them must be refused, never an AB
+// model left set to recovery.
+void ab_race(Medium m)
+{
+    long points = 0, both = 0, recovery_refused = 0, ab_refused = 0;
+    const std::string base = work;
+    for (long k = 1;; ++k) {
+        const sim::Board b = fresh_board({m});
+        b.put("delay/flock", std::to_string(k));
+        b.put("delay/ms", "1000");
+        fflush(stdout);
+        const pid_t p = fork();
+        if (p == 0) {
+            work = base + "/race";
+            fs::create_directories(work);
+            _exit(run_tool(b, "drask_bootcause", {"recovery"}).status);
+        }
+        bool held_up = false;
+        int st = 0;
+        while (!(held_up = b.get("faults.log").find("delay") != std::string::npos) && waitpid(p, &st, WNOHANG) == 0)
+            usleep(2000);
+        remove(b.path("delay/flock").c_str()); // veeprom runs unhindered
+        const Run v = held_up ? run_tool(b, "veeprom", {"set", "scheme", "AB"}) : Run{};
+        if (held_up)
+            waitpid(p, &st, 0);
+        if (!held_up)
+            break;
+        ++points;
+        const std::string img = b.image();
+        const bool recovery = img.substr(9, 8) == "recovery", ab = img.substr(29, 3) == std::string("AB\0", 3);
+        both += recovery && ab;
+        recovery_refused += !recovery && ab && WEXITSTATUS(st) == 255 && v.status == 0;
+        ab_refused += recovery && !ab && WEXITSTATUS(st) == 0 && v.status == 2;
+    }
+    totals.lost += both + (points - recovery_refused - ab_refused);
+    printf("%-8s %12ld %17ld %11ld %13ld\n", sim::name(m), points, recovery_refused, ab_refused, both);
+}
+
 } // namespace
 
 void concurrent(int rounds)
@@ -95,6 +134,10 @@ void concurrent(int rounds)
             printf("%-8s %-10s %8d %12ld %14ld%s\n", sim::name(m), how, how[0] == 'c' ? 200 : 400, lost, failed, r.hung ? "  (hung)" : "");
         }
     }
+    printf("\ndrask_bootcause recovery held up 1 s at each of its lock calls in turn while veeprom set scheme AB runs\n");
+    printf("%-8s %12s %17s %11s %13s\n", "medium", "lock calls", "recovery refused", "AB refused", "AB+recovery");
+    for (Medium m : sim::media)
+        ab_race(m);
 }
 
 } // namespace faults

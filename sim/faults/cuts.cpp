@@ -28,38 +28,41 @@ std::string read_back(const sim::Board &b, const std::string &old, const std::st
     return "damaged";
 }
 
-// Each change stopped before each of its calls in turn: by a power cut
-// (every change, every medium), or by SIGTERM (each change that erases raw
-// flash, on raw flash), which must leave the store old or new.
+// Each change stopped before each of its calls in turn, on every medium and
+// on a static UBI volume (a volume update in place of the atomic change): by
+// a power cut, which may damage only what docs/reliability.md names, or by
+// SIGTERM, which must leave the store old or new.
 struct Walk {
     const char *title, *switch_file;
     int status;         // what the stopped process must end with
-    bool signal;        // SIGTERM: raw-flash erasers on raw flash, never damaged
+    bool signal;        // SIGTERM: never damaged
     long Totals::*count;
 };
 
 void walk(const Walk &w)
 {
     printf("\n%s\n", w.title);
-    printf("%-30s %-8s %6s %5s %5s %8s  %s\n", "operation", "medium", "points", "old", "new", "damaged",
+    printf("%-30s %-10s %6s %5s %5s %8s  %s\n", "operation", "medium", "points", "old", "new", "damaged",
            w.signal ? "damaged when signalled before" : "damaged when cut before");
+    const Setup setups[] = {{Medium::ubi}, {Medium::ubi, false, true, true}, {Medium::mtd}, {Medium::emmc}};
+    std::map<std::string, std::pair<long, long>> per_medium; // points, damaged
     for (const Target &t : targets()) {
-        if (!writes(t) || (w.signal && !t.erases))
+        if (!writes(t))
             continue;
-        for (Medium m : sim::media) {
-            if (w.signal && m != Medium::mtd)
-                continue;
+        for (const Setup &s : setups) {
+            const Medium m = s.medium;
+            const std::string medium = std::string(sim::name(m)) + (s.static_volume ? "-static" : "");
             std::map<std::string, int> seen;
             std::string where;
             long k = 1;
             for (;; ++k) {
-                const Case c = run_case(t, {m}, w.switch_file, k);
+                const Case c = run_case(t, s, w.switch_file, k);
                 const Run &r = c.run;
                 remove(c.board.path(w.switch_file).c_str()); // the read back runs whole
                 if (r.faults.empty())
                     break; // the run ended before call k
                 if (r.status != w.status) {
-                    printf("  %s %s %s %ld: status %d\n", t.name.c_str(), sim::name(m), w.switch_file, k, r.status);
+                    printf("  %s %s %s %ld: status %d\n", t.name.c_str(), medium.c_str(), w.switch_file, k, r.status);
                     ++totals.crashes;
                 }
                 ++(totals.*w.count);
@@ -70,10 +73,14 @@ void walk(const Walk &w)
                     where += (where.empty() ? "" : ", ") + r.faults.substr(r.faults.find(' ') + 1, r.faults.size() - r.faults.find(' ') - 2);
                 }
             }
-            printf("%-30s %-8s %6ld %5d %5d %8d  %s\n", t.name.c_str(), sim::name(m), k - 1, seen["old"], seen["new"],
+            per_medium[medium].first += k - 1;
+            per_medium[medium].second += seen["damaged"];
+            printf("%-30s %-10s %6ld %5d %5d %8d  %s\n", t.name.c_str(), medium.c_str(), k - 1, seen["old"], seen["new"],
                    seen["damaged"], where.c_str());
         }
     }
+    for (const auto &[medium, n] : per_medium)
+        printf("%s per medium: %s %ld points, %ld damaged\n", w.signal ? "signals" : "cuts", medium.c_str(), n.first, n.second);
 }
 
 // veeprom image killed before each of its calls in turn, onto a new and an
@@ -124,7 +131,7 @@ void cuts()
 {
     walk({"power cuts: the process dies before each of its calls in turn; a fresh process reads the store", "cut/step", 137,
           false, &Totals::cuts});
-    walk({"signals: SIGTERM before each call of each raw-flash change in turn; a fresh process reads the store", "signal/step",
+    walk({"signals: SIGTERM before each call of each change in turn; a fresh process reads the store", "signal/step",
           128 + 15, true, &Totals::signals});
     image_cuts();
 }

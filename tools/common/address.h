@@ -13,13 +13,14 @@ inline constexpr int address_len = address.len;
 enum class Parse { ok, bad, too_many };
 
 // Dotted fields, runs of dots being one separator and outer dots making no
-// field; each field is a decimal number 0..255 in digits only.  Missing
-// trailing fields stay 0.
-inline Parse parse_address(const char *text, unsigned char (&ip)[address_len], int &fields)
+// field; each field is a decimal number 0..255 in digits only, of any
+// number of leading zeros.  Missing trailing fields stay 0.  The text ends
+// at its zero byte, or at `end` when given.
+inline Parse parse_address(const char *text, unsigned char (&ip)[address_len], int &fields, const char *end = nullptr)
 {
     bool bad = false;
     fields = 0;
-    for (const char *c = text; *c != '\0';) {
+    for (const char *c = text; c != end && *c != '\0';) {
         if (*c == '.') {
             ++c;
             continue;
@@ -27,7 +28,7 @@ inline Parse parse_address(const char *text, unsigned char (&ip)[address_len], i
         if (fields == address_len)
             return Parse::too_many;
         unsigned value = 0;
-        for (; *c != '\0' && *c != '.'; ++c) {
+        for (; c != end && *c != '\0' && *c != '.'; ++c) {
             if (*c < '0' || *c > '9')
                 bad = true;
             else if (value <= 255)

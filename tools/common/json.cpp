@@ -123,6 +123,88 @@ json::Str json::string(const char *&p, const char *end, char *out, size_t cap, s
     return wide ? Str::wide : Str::ok;
 }
 
+namespace {
+
+// Past the bytes of `word` that start at p; false when not all of it does.
+bool literal(Cursor &c, const char *word)
+{
+    for (; *word != '\0'; ++word, ++c.p)
+        if (c.p == c.end || *c.p != *word)
+            return false;
+    return true;
+}
+
+bool digits(Cursor &c)
+{
+    const char *from = c.p;
+    while (c.p < c.end && *c.p >= '0' && *c.p <= '9')
+        ++c.p;
+    return c.p > from;
+}
+
+// -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+bool number(Cursor &c)
+{
+    if (c.p < c.end && *c.p == '-')
+        ++c.p;
+    if (c.p < c.end && *c.p == '0')
+        ++c.p;
+    else if (!digits(c))
+        return false;
+    if (c.p < c.end && *c.p == '.' && (++c.p, !digits(c)))
+        return false;
+    if (c.p < c.end && (*c.p == 'e' || *c.p == 'E')) {
+        ++c.p;
+        if (c.p < c.end && (*c.p == '+' || *c.p == '-'))
+            ++c.p;
+        return digits(c);
+    }
+    return true;
+}
+
+// One JSON value of any kind, with the cursor past it; false with the
+// cursor where the text stops being JSON.
+bool value(Cursor &c)
+{
+    c.space();
+    size_t len = 0;
+    const char open = c.p < c.end ? *c.p : '\0';
+    if (open == '"')
+        return json::string(c.p, c.end, nullptr, 0, len) != json::Str::malformed;
+    if (open == 't' || open == 'f' || open == 'n')
+        return literal(c, open == 't' ? "true" : open == 'f' ? "false" : "null");
+    if (open != '{' && open != '[')
+        return number(c);
+    const char close = open == '{' ? '}' : ']';
+    ++c.p;
+    if (c.eat(close))
+        return true;
+    for (;;) {
+        c.space();
+        if (open == '{' && (json::string(c.p, c.end, nullptr, 0, len) == json::Str::malformed || !c.eat(':')))
+            return false;
+        if (!value(c))
+            return false;
+        if (c.eat(close))
+            return true;
+        if (!c.eat(','))
+            return false;
+    }
+}
+
+} // namespace
+
+const char *json::invalid(const char *p, const char *end)
+{
+    Cursor c{p, end};
+    if (value(c)) {
+        c.space();
+        if (c.p == end)
+            return nullptr;
+    }
+    return c.p;
+}
+
 void parse_json(const char *text, const char *end, Loaded &l)
 {
     Cursor c{text, end};

@@ -23,6 +23,10 @@ enum class Str { ok, malformed, wide };
 // the closing quote.
 Str string(const char *&p, const char *end, char *out, size_t cap, size_t &len);
 
+// Where text[..end) stops being one JSON document (RFC 8259, any value,
+// white space around it), or nullptr when it is one.
+const char *invalid(const char *p, const char *end);
+
 } // namespace settings::json
 
 #endif

@@ -5,6 +5,7 @@
 
 #include "json.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace settings {
@@ -28,17 +29,20 @@ bool encode(int f, const char *value, size_t len, unsigned char *bytes)
     memset(bytes, 0, longest);
     if (len == 0 || (len == 4 && memcmp(value, "none", 4) == 0))
         return true; // the zero field
+    if (memchr(value, '\0', len) != nullptr)
+        return false;
+    if (f == address) {
+        // Of any length, as drask_netaddr s takes it: leading zeros too.
+        auto &ip = *reinterpret_cast<unsigned char (*)[layout::address_len]>(bytes);
+        int parts = 0;
+        const layout::Parse parsed = layout::parse_address(value, ip, parts, value + len);
+        return layout::storable(parsed, parts, ip);
+    }
     char text[24];
-    if (len >= sizeof text || memchr(value, '\0', len) != nullptr)
+    if (len >= sizeof text)
         return false;
     memcpy(text, value, len);
     text[len] = '\0';
-    if (f == address) {
-        auto &ip = *reinterpret_cast<unsigned char (*)[layout::address_len]>(bytes);
-        int parts = 0;
-        const layout::Parse parsed = layout::parse_address(text, ip, parts);
-        return layout::storable(parsed, parts, ip);
-    }
     const bool taken = f == scheme ? strcmp(text, layout::ab_marker) == 0 : f == bootcause && layout::is_boot_word(text);
     if (taken)
         memcpy(bytes, text, len); // recovery fills all 8
@@ -145,14 +149,26 @@ bool unescape(char *text, size_t &len)
 Loaded parse(const char *text, size_t size)
 {
     Loaded l;
-    const char *p = text;
     const char *end = text + size;
+    // A UTF-8 byte order mark says nothing here (RFC 8259 lets a reader skip it).
+    const char *from = size >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? text + 3 : text;
+    const char *p = from;
     while (p < end && (blank(*p) || *p == '\n'))
         ++p;
-    if (p < end && *p == '{')
-        parse_json(text, end, l);
-    else
-        lines(text, end, l);
+    if (p >= end || *p != '{') {
+        lines(from, end, l);
+        return l;
+    }
+    // Malformed JSON is refused as such, before any key or value is judged.
+    if (const char *stop = json::invalid(from, end); stop != nullptr) {
+        l.refuse(1 + static_cast<int>(std::count(text, stop, '\n')), Problem::not_json);
+        const char *line = stop;
+        while (line > text && line[-1] != '\n')
+            --line;
+        l.column = static_cast<int>(stop - line) + 1;
+        return l;
+    }
+    parse_json(from, end, l);
     return l;
 }
 

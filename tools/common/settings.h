@@ -67,7 +67,7 @@ size_t show(const unsigned char *window, const char *medium_name, const char *de
 // A value is what show prints for the field now (the field is left alone),
 // or one set takes; text erased and null, and JSON null, leave it alone.
 
-enum class Problem { none, malformed, unknown_key, bad_value, repeated };
+enum class Problem { none, malformed, unknown_key, bad_value, repeated, not_json };
 
 struct Value {
     int line = 0;      // where it was given; 0: it was not
@@ -83,6 +83,7 @@ struct Loaded {
     int line = 0; // the line refused, 0 when the text was taken
     Problem problem = Problem::none;
     int key = 0; // which key, for bad_value and repeated
+    int column = 0; // not_json: the byte at which the text stops being JSON, from 1
     bool refuse(int at, Problem p, int k = 0);
     // One key (`keys`: unknown) and its value; false when refused.
     bool take(int at, int key, const Value &v);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // drask_bootcause: show the boot target word held in the store, or set it.
 #include "layout.h"
+#include "tools.h"
 #include "veeprom.h"
 
 #include <cstdio>
@@ -20,31 +21,31 @@ void usage()
           stdout);
 }
 
-// AB models keep no recovery system; -1 with the message printed when the
-// scheme field cannot be read.
-int ab_model(bool &ab)
-{
-    char value[64] = {};
-    int ret = veeprom_read(layout::scheme.at, value, layout::scheme.len);
-    if (ret < 0) {
-        printf("veeprom_read ret = %d\n", ret);
-        return -1;
-    }
-    ab = strcmp(value, layout::ab_marker) == 0;
-    return 0;
-}
+// The word stored in one read-modify-write of the window.  AB models keep no
+// recovery system: the scheme is judged under the same hold of the store as
+// the word is stored, so a scheme set by another process meanwhile comes
+// before or after both.
+struct Setting {
+    std::string_view word; // one of the stored words
+    bool read = false;     // the window was read: a failure now is the write's
+    bool ab = false;       // recovery refused
+};
 
-// Stores the word; the caller has checked it is one of the stored words.
-int store(std::string_view word)
+bool set_word(unsigned char *window, int, void *context)
 {
-    char arg[64] = {}; // zero padding reaches the store; "recovery" fills all 8
-    word.copy(arg, sizeof arg - 1);
-    int ret = veeprom_write(layout::boot_word.at, arg, layout::boot_word.len);
-    if (ret < 0) {
-        printf("veeprom_write ret = %d\n", ret);
-        return -1;
+    auto &s = *static_cast<Setting *>(context);
+    char text[64] = {};
+    s.read = true;
+    if (s.word == layout::recovery_word) {
+        memcpy(text, window + layout::scheme.at, layout::scheme.len);
+        s.ab = strcmp(text, layout::ab_marker) == 0;
+        if (s.ab)
+            return false;
     }
-    return 0;
+    memset(text, 0, sizeof text); // zero padding reaches the store; "recovery" fills all 8
+    s.word.copy(text, sizeof text - 1);
+    memcpy(window + layout::boot_word.at, text, layout::boot_word.len);
+    return true;
 }
 
 int show_or_set(int argc, char **argv)
@@ -63,25 +64,21 @@ int show_or_set(int argc, char **argv)
             veeprom_exit();
             return 0;
         }
-        if (arg == layout::recovery_word) {
-            bool ab = false;
-            if (ab_model(ab) != 0) {
-                veeprom_exit();
-                return -1;
-            }
-            if (ab) {
-                // Refusals that wrote nothing end without veeprom_exit, as
-                // scripts know them (no sync); the exit closes the store.
-                puts("Error: AB model not support recovery");
-                return -1;
-            }
-        }
         if (!layout::is_boot_word(arg)) {
             printf("Error: the parameter %s is illegal !\n", argv[1]);
-            return -1; // written nothing: no veeprom_exit, as above
+            return -1; // written nothing: no veeprom_exit (below)
         }
-        if (store(arg) != 0) {
+        Setting s{arg};
+        if (int ret = veeprom::update(set_word, &s); ret < 0) {
+            // As the scheme's read and the word's write each reported it.
+            printf(s.read || arg != layout::recovery_word ? "veeprom_write ret = %d\n" : "veeprom_read ret = %d\n", ret);
             veeprom_exit();
+            return -1;
+        }
+        if (s.ab) {
+            // Refusals that wrote nothing end without veeprom_exit, as
+            // scripts know them (no sync); the exit closes the store.
+            puts("Error: AB model not support recovery");
             return -1;
         }
     }

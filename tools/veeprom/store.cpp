@@ -47,7 +47,7 @@ bool edit(unsigned char *window, int, void *context)
 }
 
 // write, clear and format on a file's window, as the library does them on
-// the board's; an empty range writes nothing.
+// the board's.
 bool change(unsigned char *window, int, void *context)
 {
     const auto &r = *static_cast<const Request *>(context);
@@ -55,13 +55,15 @@ bool change(unsigned char *window, int, void *context)
         memcpy(window + r.offset, r.data, r.length);
     else
         memset(window + r.offset, 0, r.length);
-    return r.length != 0;
+    return true;
 }
 
 // A refused settings file: its name, the line and why.
 int refused(const Request &r)
 {
     const settings::Loaded &l = r.loaded;
+    if (l.problem == settings::Problem::not_json)
+        return FAIL(misuse, "%s: line %d, column %d: not JSON\n", r.file, l.line, l.column);
     static constexpr char why[][15] = {"", "malformed line", "unknown key", "bad value for ", ""};
     const bool named = l.problem == settings::Problem::bad_value || l.problem == settings::Problem::repeated;
     return FAIL(misuse, "%s: line %d: %s%s%s\n", r.file, l.line, why[static_cast<int>(l.problem)], named ? settings::key_name(l.key) : "",
@@ -132,6 +134,8 @@ int act(Request &r)
     const int window = file ? window_of(r.medium) : w.medium == Medium::volume ? 2048 : 512;
     if (uint64_t{r.offset} + r.length > static_cast<uint64_t>(window))
         return FAIL(misuse, "range %u+%u is outside the %d-byte window\n", r.offset, r.length, window);
+    if (c == clear && r.length == 0)
+        return done; // nothing to clear: nothing written
     if (c == format)
         r.length = 256; // what the library's format clears
     // One read gives every field (show, get), or the range asked for.

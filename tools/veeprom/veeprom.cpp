@@ -162,13 +162,15 @@ int run(int argc, char **argv)
     const char *name = argc > 1 ? argv[1] : "show";
     char **arg = argv + 2;
     const int n = argc > 2 ? argc - 2 : 0;
-    // -h and -V as the flash tools and fw_printenv take them.
-    if (strcmp(name, "--help") == 0 || strcmp(name, "-h") == 0) {
-        usage();
-        return done;
-    }
-    if (strcmp(name, "--version") == 0 || strcmp(name, "-V") == 0) {
-        puts("veeprom " VEEPROM_VERSION);
+    // -h and -V as the flash tools and fw_printenv take them, alone.
+    const bool help = strcmp(name, "--help") == 0 || strcmp(name, "-h") == 0;
+    if (help || strcmp(name, "--version") == 0 || strcmp(name, "-V") == 0) {
+        if (n != 0)
+            return MISUSE("usage: veeprom %s\n", name);
+        if (help)
+            usage();
+        else
+            puts("veeprom " VEEPROM_VERSION);
         return done;
     }
     // The whole command line is checked before the store is opened: a usage
