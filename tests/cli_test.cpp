@@ -255,8 +255,9 @@ const Row rows[] = {
     {.tool = "/bin/sh", .args = {"-c", in_root + VEEPROM " image <medium> f bootcause system address 192.168.1.10 && " ON_F "set bootcause boot address none scheme AB && "
                                 VEEPROM " image <medium> i bootcause boot scheme AB && cmp f i && " VEEPROM " set bootcause boot address none scheme AB && cmp -n 512 f <store> && "
                                 ON_F "write 17 0a000001 && " ON_F "clear 9 8 && " ON_F "format && " ON_F "write 9 626f6f74 && " ON_F "write 29 4142 && cmp f i && "
-                                "printf 'bootcause: uboot' | " ON_F "load - && " ON_F "get bootcause && ls | grep -c '^f'"},
-     .out = "uboot\n1\n", .at = 9, .now = word("boot") + std::string(12, '\0') + "AB"},
+                                "printf 'bootcause: uboot' | " ON_F "load - && " ON_F "get bootcause && ls | grep -c '^f' && ln -s f l && "
+                                VEEPROM " --store <medium>:l set bootcause system && test -L l && " ON_F "get bootcause"},
+     .out = "uboot\n1\nsystem\n", .at = 9, .now = word("boot") + std::string(12, '\0') + "AB"},
     // ...on a longer dump: the window only; past 64 KiB changed in place
     {.tool = "/bin/sh", .args = {"-c", in_root + "for t in 4 70000; do " VEEPROM " image <medium> f bootcause system && head -c $t /dev/zero | tr '\\0' x >>f && ln f g && "
                                 ON_F "set bootcause boot scheme AB && " VEEPROM " image <medium> i bootcause boot scheme AB && cmp -n <image> f i && "

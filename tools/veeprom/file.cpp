@@ -9,6 +9,8 @@
 #include "board.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -105,8 +107,13 @@ int file_update(const Request &r, bool (*edit)(unsigned char *window, int size, 
     if (!edit(bytes, window, context))
         return done;
     if (anew) {
+        // Through a symbolic link to the file it names, as the longer dump
+        // is changed in place: the link stays a link.
+        char real[PATH_MAX];
         Whole w{bytes, static_cast<size_t>(size)};
-        const whole::Result written = whole::write_file(r.path, fill, &w);
+        if (realpath(r.path, real) == nullptr)
+            return fails(r, "write");
+        const whole::Result written = whole::write_file(real, fill, &w);
         return written == whole::Result::written ? done : written == whole::Result::not_regular ? not_regular(r.path) : fails(r, "write");
     }
     // A longer dump: the window only, in place, in one write that no signal
