@@ -128,7 +128,7 @@ COMMANDS = [
      lambda m: init(m, "write") + read(m, mode="write") + leave(m, "write")),
 ]
 PATCHES = {"ab": (29, b"AB\0"), "addr": (17, bytes([192, 168, 1, 10]))}
-ROLES = [("fail/", "sim"), ("static-volume", "sim"), ("attached-meanwhile", "sim"), ("cut/", "sim"), ("short/", "sim"), ("signal/", "sim"), ("skip/", "sim"), ("faults.log", "sim"), ("requests.log", "sim"), ("sys/class/socinfo/", "probe"),
+ROLES = [("fail/", "sim"), ("static-volume", "sim"), ("attached-meanwhile", "sim"), ("cut/", "sim"), ("short/", "sim"), ("signal/", "sim"), ("delay/", "sim"), ("skip/", "sim"), ("faults.log", "sim"), ("requests.log", "sim"), ("sys/class/socinfo/", "probe"),
          ("sys/class/mtd/", "mtdname"), ("dev/ubi_ctrl", "ctrl"), ("tmp/ip_ip", "ipfile")]
 
 

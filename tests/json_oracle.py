@@ -3,9 +3,8 @@
 """veeprom load's JSON against Python's json module, an independent strict
 parser: over generated documents, valid and invalid, veeprom takes what
 json.loads takes as an object of known keys (each once) whose values are null
-or strings of code points up to U+00FF, and stores the same bytes; what
-json.loads refuses (a leading byte order mark skipped) veeprom refuses as "not
-JSON", and nothing else so.  The store starts each document at bootcause
+or strings of code points up to U+00FF, and stores the same bytes; only what
+it refuses is "not JSON".  The store starts each document at bootcause
 "system".  usage: json_oracle.py VEEPROM STORE"""
 import json
 import os
@@ -23,7 +22,7 @@ class Obj(list):
     pass
 
 
-NOT_JSON = 'not JSON'
+NOT_JSON = 'not JSON'  # json.loads, a leading byte order mark skipped, refuses it
 
 
 def expected(doc):

@@ -42,9 +42,9 @@ void ab_race(Medium m)
 {
     long points = 0, both = 0, recovery_refused = 0, ab_refused = 0;
     const std::string base = work;
-    for (long k = 1;; ++k) {
+    for (bool held_up = true; held_up; ++points) {
         const sim::Board b = fresh_board({m});
-        b.put("delay/flock", std::to_string(k));
+        b.put("delay/flock", std::to_string(points + 1));
         b.put("delay/ms", "1000");
         fflush(stdout);
         const pid_t p = fork();
@@ -53,25 +53,20 @@ void ab_race(Medium m)
             fs::create_directories(work);
             _exit(run_tool(b, "drask_bootcause", {"recovery"}).status);
         }
-        bool held_up = false;
         int st = 0;
         while (!(held_up = b.get("faults.log").find("delay") != std::string::npos) && waitpid(p, &st, WNOHANG) == 0)
             usleep(2000);
         remove(b.path("delay/flock").c_str()); // veeprom runs unhindered
         const Run v = held_up ? run_tool(b, "veeprom", {"set", "scheme", "AB"}) : Run{};
-        if (held_up)
-            waitpid(p, &st, 0);
-        if (!held_up)
-            break;
-        ++points;
+        const bool waited = held_up && waitpid(p, &st, 0) == p;
         const std::string img = b.image();
         const bool recovery = img.substr(9, 8) == "recovery", ab = img.substr(29, 3) == std::string("AB\0", 3);
         both += recovery && ab;
-        recovery_refused += !recovery && ab && WEXITSTATUS(st) == 255 && v.status == 0;
-        ab_refused += recovery && !ab && WEXITSTATUS(st) == 0 && v.status == 2;
+        recovery_refused += waited && !recovery && ab && WEXITSTATUS(st) == 255 && v.status == 0;
+        ab_refused += waited && recovery && !ab && WEXITSTATUS(st) == 0 && v.status == 2;
     }
-    totals.lost += both + (points - recovery_refused - ab_refused);
-    printf("%-8s %12ld %17ld %11ld %13ld\n", sim::name(m), points, recovery_refused, ab_refused, both);
+    totals.lost += both + (points - 1 - recovery_refused - ab_refused);
+    printf("%-8s %12ld %17ld %11ld %13ld\n", sim::name(m), points - 1, recovery_refused, ab_refused, both);
 }
 
 } // namespace

@@ -94,33 +94,22 @@ void image_cuts()
         std::map<std::string, int> seen;
         std::string whole;
         long k = 0;
-        for (;; ++k) {
+        for (Run r; k <= 1 || !r.faults.empty(); ++k) {
             const sim::Board b = fresh_board({Medium::emmc});
             if (existing)
                 b.put("out.img", "old");
-            if (k > 0)
-                b.put("cut/step", std::to_string(k));
-            const Run r = run_tool(b, "veeprom", {"image", "mtd", b.path("out.img"), "bootcause", "boot"});
-            if (k == 0) {
-                whole = b.get("out.img");
-                continue;
-            }
-            if (r.faults.empty())
-                break;
-            ++totals.cuts;
+            b.put("cut/step", std::to_string(k)); // 0: none, the whole image
+            r = run_tool(b, "veeprom", {"image", "mtd", b.path("out.img"), "bootcause", "boot"});
             const std::string img = b.get("out.img");
-            const std::string outcome = !b.has("out.img") ? "absent" : img == whole ? "new" : existing && img == "old" ? "old" : "damaged";
-            ++seen[outcome];
-            for (const auto &e : std::filesystem::directory_iterator(b.root)) {
-                const std::string name = e.path().filename().string();
-                if (name.starts_with("out.img.")) {
-                    ++seen["temporary"];
-                    seen["damaged"] += b.get(name) != whole;
-                }
-            }
+            whole = k == 0 ? img : whole;
+            ++seen[k == 0 || r.faults.empty() ? "" : !b.has("out.img") ? "absent" : img == whole ? "new" : existing && img == "old" ? "old" : "damaged"];
+            for (const auto &e : std::filesystem::directory_iterator(b.root))
+                if (e.path().filename().string().starts_with("out.img."))
+                    seen["damaged"] += seen["temporary"]++ > 0 || b.get(e.path().filename().string()) != whole;
         }
-        totals.wrong += seen["damaged"] + (seen["temporary"] > 1) + (!existing && seen["old"] > 0);
-        printf("%-16s %6ld %6d %5d %5d %8d %10d\n", existing ? "existing file" : "new file", k - 1, seen["absent"], seen["old"], seen["new"],
+        totals.cuts += k - 2;
+        totals.wrong += seen["damaged"];
+        printf("%-16s %6ld %6d %5d %5d %8d %10d\n", existing ? "existing file" : "new file", k - 2, seen["absent"], seen["old"], seen["new"],
                seen["damaged"], seen["temporary"]);
     }
 }
