@@ -1,33 +1,54 @@
 # SPDX-License-Identifier: MIT
 # bash completion for veeprom: the command, then what it takes: a field after
 # get; FIELD VALUE pairs after set and after image's medium and file, the
-# values set takes for each field; a file after load.
+# values set takes for each field; a file after load; after --store, a
+# medium and a file, then the command as without it.
 
 _veeprom()
 {
-    local words cur=${COMP_WORDS[COMP_CWORD]} pair
+    local words cur=${COMP_WORDS[COMP_CWORD]} pair at=1
     COMPREPLY=()
-    case $COMP_CWORD in
-    1) words='show get set load image dump read write clear format --json --help --version' ;;
+    # --store MEDIUM:FILE: bash splits the word at the colon (COMP_WORDBREAKS).
+    if [ "${COMP_WORDS[1]:-}" = --store ]; then
+        if [ "$COMP_CWORD" = 2 ]; then
+            mapfile -t COMPREPLY < <(compgen -W 'ubi: mtd: emmc:' -- "$cur")
+            compopt -o nospace 2>/dev/null
+            return 0
+        fi
+        at=3
+        if [ "${COMP_WORDS[3]:-}" = : ]; then
+            at=5
+            if [ "$COMP_CWORD" -lt 5 ]; then
+                [ "$cur" != : ] || cur=
+                mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+                return 0
+            fi
+        fi
+    fi
+    # n: the word's place after the command's name
+    local n=$((COMP_CWORD - at))
+    case $n in
+    0) words='show get set load dump read write clear format --json'
+       [ "$at" != 1 ] || words="$words image --store --help --version" ;;
     *)
-        case ${COMP_WORDS[1]} in
-        show) [ "$COMP_CWORD" = 2 ] && words='--json' ;;
-        get) [ "$COMP_CWORD" = 2 ] && words='bootcause address scheme' ;;
+        case ${COMP_WORDS[at]} in
+        show) [ "$n" = 1 ] && words='--json' ;;
+        get) [ "$n" = 1 ] && words='bootcause address scheme' ;;
         load)
-            [ "$COMP_CWORD" = 2 ] || return 0
+            [ "$n" = 1 ] || return 0
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return 0
             ;;
         image)
-            if [ "$COMP_CWORD" = 2 ]; then
+            if [ "$n" = 1 ]; then
                 words='ubi mtd emmc'
-            elif [ "$COMP_CWORD" = 3 ]; then
+            elif [ "$n" = 2 ]; then
                 mapfile -t COMPREPLY < <(compgen -f -- "$cur")
                 return 0
             fi
-            pair=$((COMP_CWORD - 4))
+            pair=$((n - 3))
             ;;
-        set) pair=$((COMP_CWORD - 2)) ;;
+        set) pair=$((n - 1)) ;;
         *) return 0 ;;
         esac
         if [ -n "${pair:-}" ] && [ "$pair" -ge 0 ]; then

@@ -47,13 +47,19 @@ const std::string erased_json = R"({"medium":"<medium>","device":"<device>","boo
 const std::string help = "usage: veeprom show [--json]\n       veeprom get FIELD\n"
                          "       veeprom set FIELD VALUE [FIELD VALUE]...\n       veeprom load FILE|-\n"
                          "       veeprom image ubi|mtd|emmc FILE|- [FIELD VALUE]...\n       veeprom dump\n       veeprom read OFFSET LENGTH\n       veeprom write OFFSET HEX\n"
-                         "       veeprom clear OFFSET LENGTH\n       veeprom format\n       veeprom -h|--help | -V|--version\n"
+                         "       veeprom clear OFFSET LENGTH\n       veeprom format\n"
+                         "       veeprom --store ubi|mtd|emmc:FILE COMMAND ...  (an image or dump, not the board's store)\n"
+                         "       veeprom -h|--help | -V|--version\n"
                          "FIELD VALUE: bootcause normal|recovery|uboot|boot|system|all, address IPv4|none,\n"
                          "scheme AB|none.  FILE: what show printed.  OFFSET, LENGTH: decimal or 0x-hex.\n"
                          "Store: /dev/ubi10_0 (UBI on env or boot), MTD or GPT (/dev/mmcblk0) veeprom\n";
 // Shell lines: a settings file fed to load; an image put into <store>, the store image.
 std::string load(const std::string &text) { return "printf '" + text + "' | " VEEPROM " load -"; }
 const std::string image = VEEPROM " image <medium> - bootcause boot scheme AB | dd of=<store> conv=notrunc status=none && ";
+// --store: the file f, an image or a dump, in the board's directory.
+#define ON_F VEEPROM " --store <medium>:f "
+const std::string in_root = "cd \"$VEEPROM_ROOT\" && ";
+const std::string no_device = "'s/,\"device\":\"[^\"]*\"//'";
 std::string not_regular(const std::string &n)
 {
     return "veeprom: " + n + ": not a regular file: program a board with 'veeprom load' on it, or its medium with the image file and dd, flashcp or ubiupdatevol\n";
@@ -239,6 +245,44 @@ const Row rows[] = {
                                 "&& for n in c f d; do " VEEPROM " image emmc $n; echo $? $(test -f $n || echo kept); done; " VEEPROM " image emmc l "
                                 "&& test ! -L l && wc -c <l && cat t && ls | grep -c '^[ltcfd]\\.' || :"},
      .out = "2 kept\n2 kept\n2 kept\n512\nold0\n", .err = not_regular("c") + not_regular("f") + not_regular("d")},
+    // --store: readers on an image and on longer dumps, whose rest is never read, print what they print on a board with that window
+    {.tool = "/bin/sh", .args = {"-c", in_root + "for t in 0 4 70000; do cp <store> f && head -c $t /dev/zero | tr '\\0' x >>f && "
+                                VEEPROM " show | tail -n +3 >a && " ON_F "show | tail -n +3 | cmp - a && " VEEPROM " show --json | sed " + no_device + " >a && "
+                                ON_F "show --json | sed " + no_device + " | cmp - a && " VEEPROM " read 0 512 >a && " ON_F "read 0 512 | cmp - a && "
+                                VEEPROM " dump >a && " ON_F "dump | cmp - a && " ON_F "get address; done; " ON_F "| head -2"},
+     .out = "192.168.1.10\n192.168.1.10\n192.168.1.10\nmedium: <medium>\ndevice: f\n"},
+    // writers: the bytes image writes for the same fields, and the board's window after the same change
+    {.tool = "/bin/sh", .args = {"-c", in_root + VEEPROM " image <medium> f bootcause system address 192.168.1.10 && " ON_F "set bootcause boot address none scheme AB && "
+                                VEEPROM " image <medium> i bootcause boot scheme AB && cmp f i && " VEEPROM " set bootcause boot address none scheme AB && cmp -n 512 f <store> && "
+                                ON_F "write 17 0a000001 && " ON_F "clear 9 8 && " ON_F "format && " ON_F "write 9 626f6f74 && " ON_F "write 29 4142 && cmp f i && "
+                                "printf 'bootcause: uboot' | " ON_F "load - && " ON_F "get bootcause && ls | grep -c '^f' && ln -s f l && "
+                                VEEPROM " --store <medium>:l set bootcause system && test -L l && " ON_F "get bootcause"},
+     .out = "uboot\n1\nsystem\n", .at = 9, .now = word("boot") + std::string(12, '\0') + "AB"},
+    // ...on a longer dump: the window only; past 64 KiB changed in place
+    {.tool = "/bin/sh", .args = {"-c", in_root + "for t in 4 70000; do " VEEPROM " image <medium> f bootcause system && head -c $t /dev/zero | tr '\\0' x >>f && ln f g && "
+                                ON_F "set bootcause boot scheme AB && " VEEPROM " image <medium> i bootcause boot scheme AB && cmp -n <image> f i && "
+                                "tail -c $t f | tr -d x | wc -c && { [ $t = 4 ] || stat -c %h f; } && rm g; done"},
+     .out = "0\n0\n2\n"},
+    // show then load changes nothing, and writes nothing
+    {.tool = "/bin/sh", .args = {"-c", in_root + "cp <store> f && ln f g && " ON_F "show >s && " ON_F "load s && " ON_F "show --json | " ON_F "load - && cmp f <store> && stat -c %h f"},
+     .out = "2\n", .scheme = " AB \0\\x\xff"_b},
+    // what is no store of the medium: refused, and left as it was (a device node only as root)
+    {.tool = "/bin/sh", .args = {"-c", in_root + "mkdir x && cd x && head -c 511 <store> >s && mkdir d && { mknod n c 1 3 || mkfifo n; } 2>/dev/null; mkfifo p; "
+                                "for f in s d n p m; do " VEEPROM " --store <medium>:$f show; echo $?; " VEEPROM " --store <medium>:$f set scheme AB; echo $?; done; "
+                                "for f in d n p; do [ ! -f $f ] && [ -e $f ] && echo kept; done; wc -c <s"},
+     .out = "2\n2\n2\n2\n2\n2\n2\n2\n1\n1\nkept\nkept\nkept\n511\n",
+     .err = "veeprom: s: 511 bytes, the <medium> store is <image> bytes at least\nveeprom: s: 511 bytes, the <medium> store is <image> bytes at least\n"
+            "veeprom: d: neither a regular file nor a block device\n" + not_regular("d") + "veeprom: n: neither a regular file nor a block device\n" +
+            not_regular("n") + "veeprom: p: neither a regular file nor a block device\n" + not_regular("p") +
+            "veeprom: m: cannot open the store: No such file or directory\nveeprom: m: cannot open the store: No such file or directory\n"},
+    // a writer cut before each of its calls leaves the old image or the whole new one; one point leaves a whole temporary file
+    {.tool = "/bin/sh", .args = {"-c", in_root + "mkdir cut && " VEEPROM " image <medium> old && " VEEPROM " image <medium> new scheme AB && k=0 && w=0 && "
+                                "while k=$((k + 1)) && cp old f && echo $k >cut/step && { " ON_F "set scheme AB; s=$?; rm cut/step; } && "
+                                "{ cmp -s f old || cmp -s f new || echo torn $k; } && for t in f.*; do [ ! -e $t ] || { cmp -s $t new || echo partial $k; w=$((w + 1)); rm $t; }; done; "
+                                "[ $s = 137 ]; do :; done; echo $s $w"},
+     .out = "0 1\n"},
+    {.tool = VEEPROM, .args = {"--store", "nand:f"}, .status = 2, .err = "veeprom: unknown medium 'nand': ubi, mtd or emmc\n" + try_help},
+    {.tool = VEEPROM, .args = {"--store", "mtd", "show"}, .status = 2, .err = "veeprom: --store takes MEDIUM:FILE, not 'mtd'\n" + try_help},
     {.tool = "/bin/sh", .args = {"-c", VEEPROM " image emmc - >/dev/full"}, .status = 1, .err = "veeprom: -: cannot write the image: No space left on device\n"},
     // the library's maintenance operations, within the window (2048 bytes on
     // the UBI volume, 512 on raw flash and eMMC)
@@ -300,7 +344,8 @@ const Row rows[] = {
 std::string on(const sim::Board &b, Medium m, std::string text)
 {
     for (const auto &[name, value] : {std::pair<std::string, std::string>{"<medium>", m == Medium::ubi ? "ubi" : m == Medium::mtd ? "mtd" : "emmc"},
-                                      {"<device>", "/" + b.store}, {"<store>", "'" + b.path(b.store) + "'"}})
+                                      {"<device>", "/" + b.store}, {"<store>", "'" + b.path(b.store) + "'"},
+                                      {"<image>", m == Medium::ubi ? "2048" : m == Medium::mtd ? "65536" : "512"}})
         for (size_t at; (at = text.find(name)) != std::string::npos;)
             text.replace(at, name.size(), value);
     return text;

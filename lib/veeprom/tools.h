@@ -41,6 +41,10 @@ void where(Where &w);
 using Edit = bool (*)(unsigned char *window, int size, void *context);
 int update(Edit edit, void *context);
 
+// veeprom_dump's lines after its first, for a window's first 256 bytes,
+// on stdout: the same dump of a window that is no board's store.
+void dump_lines(const unsigned char *bytes);
+
 } // namespace veeprom
 
 #endif

@@ -55,6 +55,12 @@ void veeprom::where(Where &w)
     w.probe_error = failed_probe_error;
 }
 
+void veeprom::dump_lines(const unsigned char *bytes)
+{
+    for (int i = 0; i < 256; ++i)
+        printf(i % 16 == 15 ? "%02x \n" : "%02x ", bytes[i]);
+}
+
 void veeprom::open_for(Access a)
 {
     const Turn turn;
@@ -104,8 +110,7 @@ extern "C" int veeprom_dump(void)
     }
     if (got < 0)
         return -1;
-    for (int i = 0; i < 256; ++i)
-        printf(i % 16 == 15 ? "%02x \n" : "%02x ", buffer[i]);
+    dump_lines(buffer);
     return 0;
 }
 

@@ -26,6 +26,23 @@ bool a_word(const unsigned char *text, int n)
     return false;
 }
 
+// Text as show prints it (settings.h): `word` when it reads as one of the
+// words above, so its first byte is escaped too.
+char *escape(const unsigned char *b, size_t n, bool json, bool word, char *o)
+{
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = b[i];
+        const bool special = c < 0x20 || c >= 0x7F || c == '\\';
+        if (json && (c == '"' || c == '\\'))
+            o = put(put(o, "\\"), c == '"' ? "\"" : "\\");
+        else if (json ? special : special || (c == ' ' && (i == 0 || i == n - 1)) || (i == 0 && word))
+            o += snprintf(o, 7, json ? "\\u%04x" : "\\x%02x", c);
+        else
+            *o++ = static_cast<char>(c);
+    }
+    return o;
+}
+
 } // namespace
 
 size_t render(int f, const unsigned char *window, bool json, char *out)
@@ -43,17 +60,7 @@ size_t render(int f, const unsigned char *window, bool json, char *out)
         int n = len;
         while (n > 0 && b[n - 1] == 0)
             --n;
-        const bool word = !json && a_word(b, n);
-        for (int i = 0; i < n; ++i) {
-            const unsigned char c = b[i];
-            const bool special = c < 0x20 || c >= 0x7F || c == '\\';
-            if (json && (c == '"' || c == '\\'))
-                o = put(put(o, "\\"), c == '"' ? "\"" : "\\");
-            else if (json ? special : special || (c == ' ' && (i == 0 || i == n - 1)) || (i == 0 && word))
-                o += snprintf(o, 7, json ? "\\u%04x" : "\\x%02x", c);
-            else
-                *o++ = static_cast<char>(c);
-        }
+        o = escape(b, static_cast<size_t>(n), json, !json && a_word(b, n), o);
     }
     if (json)
         *o++ = '"';
@@ -62,10 +69,8 @@ size_t render(int f, const unsigned char *window, bool json, char *out)
 
 size_t show(const unsigned char *window, const char *medium_name, const char *device_path, bool json, char *out)
 {
-    constexpr int head = shown_max - fields * (value_max + 16); // what the fields leave
-    const int n = snprintf(out, head, json ? "{\"medium\":\"%s\",\"device\":\"%s\"" : "medium: %s\ndevice: %s\n", medium_name,
-                           device_path);
-    char *o = out + (n < 0 ? 0 : n < head ? n : head - 1);
+    char *o = put(put(put(out, json ? "{\"medium\":\"" : "medium: "), medium_name), json ? "\",\"device\":\"" : "\ndevice: ");
+    o = put(escape(reinterpret_cast<const unsigned char *>(device_path), strlen(device_path), json, false, o), json ? "\"" : "\n");
     for (int f = 0; f < fields; ++f) {
         o = put(put(put(o, json ? ",\"" : ""), field_info[f].name), json ? "\":" : ": ");
         o += render(f, window, json, o);

@@ -55,8 +55,10 @@ Verdict apply(const Change &c, unsigned char *window);
 // byte is 0.  A field of erased flash (all 0xFF): erased, JSON null.
 inline constexpr size_t value_max = 52; // "\u00XX" for each of 8 bytes, quoted
 size_t render(int f, const unsigned char *window, bool json, char *out);
-// Everything show prints, its length.
-inline constexpr size_t shown_max = 384;
+// Everything show prints, its length.  `out` holds shown_max bytes, and 6
+// more for each byte of a device path longer than a board's (127 bytes):
+// the path is escaped as text fields are.
+inline constexpr size_t shown_max = 384 + 6 * 127;
 size_t show(const unsigned char *window, const char *medium_name, const char *device_path, bool json, char *out);
 
 // ---- the settings file --------------------------------------------------

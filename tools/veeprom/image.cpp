@@ -42,9 +42,16 @@ bool fill(int fd, void *context)
 
 } // namespace
 
+// A device node is never replaced by a file: the tools would then use that
+// file, in RAM, until the next boot.
+int not_regular(const char *name)
+{
+    return FAIL(misuse, "%s: not a regular file: program a board with 'veeprom load' on it, or its medium with the image "
+                        "file and dd, flashcp or ubiupdatevol\n", name);
+}
+
 int make_image(const char *medium, const char *name, const settings::Change &c)
 {
-    static constexpr char media[][5] = {"ubi", "mtd", "emmc"};
     int m = 0;
     while (m < 3 && strcmp(media[m], medium) != 0)
         ++m;
@@ -56,11 +63,8 @@ int make_image(const char *medium, const char *name, const settings::Change &c)
     Image i{m, block};
     const whole::Result r = strcmp(name, "-") == 0 ? (emit(m, block, to_stdout, nullptr) && fflush(stdout) == 0 ? whole::Result::written : whole::Result::failed)
                                                    : whole::write_file(name, fill, &i);
-    // A device node is never replaced by a file: the tools would then use
-    // that file, in RAM, until the next boot.
     if (r == whole::Result::not_regular)
-        return FAIL(misuse, "%s: not a regular file: program a board with 'veeprom load' on it, or its medium with the image "
-                            "file and dd, flashcp or ubiupdatevol\n", name);
+        return not_regular(name);
     return r == whole::Result::written ? done : FAIL(store_failed, "%s: cannot write the image: %s\n", name, strerror(errno));
 }
 

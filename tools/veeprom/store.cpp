@@ -7,6 +7,7 @@
 #include "veeprom.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace tool {
@@ -43,6 +44,18 @@ bool edit(unsigned char *window, int, void *context)
     }
     e.verdict = settings::apply(e.r->change, window);
     return e.verdict == settings::Verdict::changed;
+}
+
+// write, clear and format on a file's window, as the library does them on
+// the board's.
+bool change(unsigned char *window, int, void *context)
+{
+    const auto &r = *static_cast<const Request *>(context);
+    if (r.command == write)
+        memcpy(window + r.offset, r.data, r.length);
+    else
+        memset(window + r.offset, 0, r.length);
+    return true;
 }
 
 // A refused settings file: its name, the line and why.
@@ -104,30 +117,44 @@ int load_file(Request &r)
 int act(Request &r)
 {
     const int c = r.command;
+    const bool file = r.path != nullptr;
     veeprom::Where w{};
-    veeprom::where(w);
+    if (!file)
+        veeprom::where(w);
     if (c == set || c == load) {
         Edit e{&r};
-        if (veeprom::update(edit, &e) < 0)
-            return store_fails("write");
+        const int status = file ? file_update(r, edit, &e) : veeprom::update(edit, &e) < 0 ? store_fails("write") : done;
+        if (status != done)
+            return status;
         if (e.bad)
             return refused(r);
         return e.verdict == settings::Verdict::refused ? FAIL(misuse, "recovery is refused on an AB model\n") : done;
     }
     // Ranges are checked before any transfer, so a refused one stores nothing.
-    const int window = w.medium == Medium::volume ? 2048 : 512;
+    const int window = file ? window_of(r.medium) : w.medium == Medium::volume ? 2048 : 512;
     if (uint64_t{r.offset} + r.length > static_cast<uint64_t>(window))
         return FAIL(misuse, "range %u+%u is outside the %d-byte window\n", r.offset, r.length, window);
     if (c == clear && r.length == 0)
         return done; // nothing to clear: nothing written
+    if (c == format)
+        r.length = 256; // what the library's format clears
     // One read gives every field (show, get), or the range asked for.
     unsigned char bytes[2048] = {};
-    if ((c == show || c == get || c == read) &&
-        veeprom_read(c == read ? static_cast<int>(r.offset) : 0, reinterpret_cast<char *>(bytes),
-                     c == read ? static_cast<int>(r.length) : layout::scheme.end()) < 0)
+    if (file && c != write && c != clear && c != format) {
+        if (const int status = file_read(r, bytes); status != done)
+            return status;
+        if (c == read)
+            memmove(bytes, bytes + r.offset, r.length);
+    } else if ((c == show || c == get || c == read) &&
+               veeprom_read(c == read ? static_cast<int>(r.offset) : 0, reinterpret_cast<char *>(bytes),
+                            c == read ? static_cast<int>(r.length) : layout::scheme.end()) < 0) {
         return store_fails("read");
-    char out[settings::shown_max];
-    const size_t n = c == show  ? settings::show(bytes, medium_names[static_cast<int>(w.medium)], w.device, r.json, out)
+    }
+    // A file's path may be as long as the system takes one, every byte of it
+    // escaped.
+    char out[settings::shown_max + size_t{6} * PATH_MAX];
+    const size_t n = c == show  ? settings::show(bytes, file ? media[r.medium] : medium_names[static_cast<int>(w.medium)],
+                                                 file ? r.path : w.device, r.json, out)
                      : c == get ? settings::render(r.field, bytes, false, out)
                                 : 0;
     fwrite(out, 1, n, stdout);
@@ -140,6 +167,13 @@ int act(Request &r)
     }
     if (c == show || c == get || c == read)
         return done;
+    if (file && c == dump) {
+        puts("veeprom:");
+        veeprom::dump_lines(bytes);
+        return done;
+    }
+    if (file)
+        return file_update(r, change, &r);
     if (c == write)
         return veeprom_write(static_cast<int>(r.offset), reinterpret_cast<const char *>(r.data), static_cast<int>(r.length)) < 0
                    ? store_fails("write")

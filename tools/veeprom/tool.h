@@ -11,6 +11,10 @@
 
 namespace tool {
 
+// The media an image or a dump is of, as the command line names them.
+inline constexpr char media[][5] = {"ubi", "mtd", "emmc"};
+enum { ubi_medium, mtd_medium, emmc_medium };
+
 // Exit statuses: a script tells a store that failed from a request that was
 // wrong (and so stored nothing).
 constexpr int done = 0;
@@ -40,6 +44,8 @@ struct Request {
     const char *file = nullptr;          // what load reads
     settings::Change change;             // what set stores
     settings::Loaded loaded;             // what load read
+    const char *path = nullptr;          // --store: the image or dump in place of the board's store
+    int medium = 0;                      // ...of this one of media
 };
 
 // The one line of a store failure (what: "open", "read", "write" or
@@ -48,8 +54,20 @@ int store_fails(const char *what);
 // The settings file, whole ("-": standard input), read into r.loaded: done,
 // or the status of the refusal.
 int load_file(Request &r);
-// The command, with the store open.
+// The command, with the board's store open, or on r.path.
 int act(Request &r);
+
+// ---- an image or dump (file.cpp) -------------------------------------------
+// Its window: 2048 bytes (ubi), 512 (mtd, emmc) at offset 0.
+constexpr int window_of(int medium) { return medium == ubi_medium ? 2048 : 512; }
+// The whole window into `window`: done, or the status of the failure, said.
+int file_read(const Request &r, unsigned char *window);
+// The window read, changed by `edit` and, when it changed, written back:
+// done, or the status of the failure, said.  Nothing else in the file
+// changes.
+int file_update(const Request &r, bool (*edit)(unsigned char *window, int size, void *context), void *context);
+// A target that is no regular file: refused, as image refuses it.
+int not_regular(const char *name);
 // The image a factory programs, into `name` whole or not at all ("-":
 // standard output).
 int make_image(const char *medium, const char *name, const settings::Change &c);

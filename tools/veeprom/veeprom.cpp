@@ -42,7 +42,8 @@ void usage()
 {
     for (int c = 0; c < commands; ++c)
         printf("%s veeprom %s%s\n", c == 0 ? "usage:" : "      ", syntax[c].name, args_of(c));
-    fputs("       veeprom -h|--help | -V|--version\n"
+    fputs("       veeprom --store ubi|mtd|emmc:FILE COMMAND ...  (an image or dump, not the board's store)\n"
+          "       veeprom -h|--help | -V|--version\n"
           "FIELD VALUE: bootcause normal|recovery|uboot|boot|system|all, address IPv4|none,\n"
           "scheme AB|none.  FILE: what show printed.  OFFSET, LENGTH: decimal or 0x-hex.\n"
           // The paths this build was configured with (a board variant's may differ).
@@ -129,8 +130,35 @@ int hex_text(const char *hex, unsigned char (&data)[2048], uint32_t &length)
     return done;
 }
 
+// --store MEDIUM:FILE: the medium and file into r; done, or the status of
+// the refusal.
+int store_named(const char *text, Request &r)
+{
+    const char *colon = strchr(text, ':');
+    const size_t n = colon == nullptr ? 0 : static_cast<size_t>(colon - text);
+    r.medium = 0;
+    while (r.medium < 3 && (strlen(media[r.medium]) != n || memcmp(media[r.medium], text, n) != 0))
+        ++r.medium;
+    if (colon == nullptr || colon[1] == '\0')
+        return MISUSE("--store takes MEDIUM:FILE, not '%s'\n", text);
+    if (r.medium == 3)
+        return MISUSE("unknown medium '%.*s': ubi, mtd or emmc\n", static_cast<int>(n), text);
+    r.path = colon + 1;
+    return done;
+}
+
 int run(int argc, char **argv)
 {
+    // An image or a dump in place of the board's store: the command follows.
+    Request r;
+    if (argc > 1 && strcmp(argv[1], "--store") == 0) {
+        if (argc < 3)
+            return MISUSE("--store takes MEDIUM:FILE\n");
+        if (const int refused = store_named(argv[2], r); refused != done)
+            return refused;
+        argc -= 2;
+        argv += 2;
+    }
     const char *name = argc > 1 ? argv[1] : "show";
     char **arg = argv + 2;
     const int n = argc > 2 ? argc - 2 : 0;
@@ -147,7 +175,6 @@ int run(int argc, char **argv)
     }
     // The whole command line is checked before the store is opened: a usage
     // error never reaches the store.
-    Request r;
     const bool flag = strcmp(name, "--json") == 0; // veeprom --json: show is implied
     const int c = flag ? show : command_named(name);
     if (c == commands)
@@ -172,6 +199,8 @@ int run(int argc, char **argv)
     const int refused = c == set ? pairs(arg, n, r.change) : c == image ? pairs(arg + 2, n - 2, r.change) : c == load ? load_file(r) : done;
     if (refused != done)
         return refused;
+    if (c == image && r.path != nullptr)
+        return MISUSE("image writes a new file: it takes no --store\n");
     if (c == image)
         return make_image(arg[0], arg[1], r.change);
     if (c == read || c == write || c == clear) {
@@ -182,6 +211,8 @@ int run(int argc, char **argv)
     if (c == write && hex_text(arg[1], data, r.length) != done)
         return misuse;
     r.data = data;
+    if (r.path != nullptr)
+        return act(r); // no board: no probe, no library store
 
     veeprom_messages_to(stderr); // standard output carries the answer only
     // A reader needs no write access and flushes nothing.
