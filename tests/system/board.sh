@@ -132,8 +132,9 @@ if [ "${cell%% *}" = systemd ]; then
 		mkdir -p "$d" && printf '[Service]\nReadWritePaths=\nExecStartPre=+/bin/sh -c "echo 9.9.9.9 >/tmp/ip_ip"\n' >"$d"/ro.conf &&
 			systemctl daemon-reload && ! systemctl restart veeprom-address.service && rm -r "$d" && systemctl daemon-reload
 	}
-	hook() { # the shutdown hook as systemd-shutdown runs it, for reboot system
-		echo system >/run/systemd/reboot-param && /lib/systemd/system-shutdown/veeprom-reboot-target reboot
+	hook() { # the shutdown hook as systemd-shutdown runs it, for reboot system; its kernel log line on the console too
+		echo system >/run/systemd/reboot-param && /lib/systemd/system-shutdown/veeprom-reboot-target reboot &&
+			{ busybox dmesg | grep -F 'veeprom-reboot-target:' | tail -n 1 || true; }
 	}
 	on() { # BOOT-MODE ADDRESS: the unit again, that medium's store holding ADDRESS
 		want=$2
