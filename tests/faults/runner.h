@@ -112,7 +112,9 @@ struct Totals {
 extern Totals totals;
 
 void matrix();
-void cuts();
+// `only`: the one change of that name, on every medium and volume type, and
+// no image (the short walk of the fast test loop).
+void cuts(const char *only = nullptr);
 void concurrent(int rounds);
 void hostile();
 
