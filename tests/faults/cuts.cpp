@@ -73,9 +73,7 @@ void walk(const Walk &w)
                 if (outcome == "damaged")
                     where += (where.empty() ? "" : ", ") + r.faults.substr(r.faults.find(' ') + 1, r.faults.size() - r.faults.find(' ') - 2);
             }
-            // A cut may damage raw flash between an erase and the end of its
-            // write-back (the seek and the write), and a static volume at the
-            // write of its update; nothing else, and a signal nothing at all.
+            // A cut may damage raw flash between erase and write-back, a static volume at its update's write.
             const int may = w.signal ? 0 : m == Medium::mtd && t.erases ? 2 : s.static_volume ? 1 : 0;
             totals.wrong += std::max(seen["damaged"] - may, 0);
             per_medium[medium].first += k - 1;

@@ -24,10 +24,6 @@ extern "C" const char *__asan_default_options() { return "use_sigaltstack=0"; } 
 
 namespace {
 
-// The change the quick walk takes: a write that erases on raw flash, and a
-// volume update on a static volume.
-constexpr char quick_change[] = "drask_bootcause boot";
-
 int usage_error()
 {
     fputs("usage: veeprom-faults [-v] WORKDIR TOOLDIR matrix|cuts|quick|hostile|concurrent ROUNDS...\n"
@@ -71,7 +67,7 @@ int main(int argc, char **argv)
         else if (what == "cuts")
             cuts();
         else if (what == "quick")
-            cuts(quick_change);
+            cuts("drask_bootcause boot"); // erases raw flash, updates a static volume
         else if (what == "hostile")
             hostile();
         else if (what == "concurrent" && i + 1 < argc)

@@ -112,9 +112,7 @@ struct Totals {
 extern Totals totals;
 
 void matrix();
-// `only`: the one change of that name, on every medium and volume type, and
-// no image (the short walk of the fast test loop).
-void cuts(const char *only = nullptr);
+void cuts(const char *only = nullptr); // only: that change alone, no image
 void concurrent(int rounds);
 void hostile();
 
