@@ -65,13 +65,9 @@ std::string not_regular(const std::string &n)
     return "veeprom: " + n + ": not a regular file: program a board with 'veeprom load' on it, or its medium with the image file and dd, flashcp or ubiupdatevol\n";
 }
 // The AB refusal: where recovery and AB come from, given or stored, and the way out.
-std::string ab(const std::string &word, const std::string &scheme, const std::string &way = "bootcause to another word")
-{
-    return "veeprom: recovery is refused on an AB model: bootcause recovery (" + word + "), scheme AB (" + scheme + "); set " + way + " in the same command\n";
-}
+std::string ab(const std::string &word, const std::string &scheme, const std::string &way = "bootcause to another word") { return "veeprom: recovery is refused on an AB model: bootcause recovery (" + word + "), scheme AB (" + scheme + "); set " + way + " in the same command\n"; }
 const std::string round_trip = VEEPROM " show >\"$VEEPROM_ROOT/f\" && " VEEPROM " load \"$VEEPROM_ROOT/f\" && " VEEPROM " show --json | " VEEPROM " load -";
 const std::string recovery = VEEPROM " set bootcause recovery && "; // one write
-const std::string check_trip = VEEPROM " show >\"$VEEPROM_ROOT/f\" && " VEEPROM " check \"$VEEPROM_ROOT/f\" && " VEEPROM " show --json | " VEEPROM " check -";
 // Root ignores file modes: it reads as nobody (anyone else reads as themselves).
 const std::string as_nobody = "chmod 0444 <store> && chmod -R a+rX \"$VEEPROM_ROOT/..\" && "
                               "$([ \"$(id -u)\" != 0 ] || echo setpriv --reuid=nobody --regid=nogroup --clear-groups) ";
@@ -219,7 +215,7 @@ const Row rows[] = {
     {.tool = "/bin/sh", .args = {"-c", VEEPROM " write 9 7265636f76657279 && " VEEPROM " set address none"}, .status = 2, .at = 9, .now = "recovery", .scheme = "AB\0"_b,
      .err = ab("stored", "stored")},
     // check: what load would change, written nowhere; the file in either form, the values as show prints them
-    {.tool = "/bin/sh", .args = {"-c", check_trip}, .scheme = " AB \0\\x\xff"_b},
+    {.tool = "/bin/sh", .args = {"-c", VEEPROM " show >\"$VEEPROM_ROOT/f\" && " VEEPROM " check \"$VEEPROM_ROOT/f\" && " VEEPROM " show --json | " VEEPROM " check -"}, .scheme = " AB \0\\x\xff"_b},
     {.tool = "/bin/sh", .args = {"-c", load("bootcause: boot\\nscheme: AB\\naddress: 192.168.1.10", "check")}, .out = "bootcause: system -> boot\nscheme: \\x20AB \\x00\\x5cx\\xff -> AB\n",
      .status = 3, .scheme = " AB \0\\x\xff"_b},
     {.tool = "/bin/sh", .args = {"-c", load(R"({"address":"10.0.0.1","scheme":null})", "check")}, .out = "address: 192.168.1.10 -> 10.0.0.1\n", .status = 3},
