@@ -28,7 +28,7 @@ constexpr off_t rewritten = 0x10000;
 
 int fails(const Request &r, const char *what)
 {
-    return FAIL(store_failed, "%s: cannot %s the store: %s\n", r.path, what, why(errno));
+    return FAIL(store_failed, "%s: cannot %s the store: %s\n", r.path, what, failure_text(errno));
 }
 
 // Exactly n bytes from fd's position; a file that ends before is a failure.

@@ -78,7 +78,7 @@ int refused(const Request &r)
 
 } // namespace
 
-const char *why(int failure)
+const char *failure_text(int failure)
 {
     return failure == EWOULDBLOCK ? "busy: another process held its lock past the 5 s wait"
            : failure == EBUSY     ? "busy: another process held the volume open past the 5 s wait"
@@ -98,10 +98,10 @@ int store_fails(const char *what)
                     w.probe_error != 0 ? strerror(w.probe_error) : "");
     const int m = static_cast<int>(w.medium);
     if (w.device[0] != '\0')
-        return FAIL(store_failed, "%s: cannot %s the store: %s\n", w.device, what, why(failure));
+        return FAIL(store_failed, "%s: cannot %s the store: %s\n", w.device, what, failure_text(failure));
     if (w.absent)
         return FAIL(store_failed, "%s\n", wanted(w.medium));
-    return FAIL(store_failed, "cannot find the store on %s: %s\n", medium_names[m], why(failure));
+    return FAIL(store_failed, "cannot find the store on %s: %s\n", medium_names[m], failure_text(failure));
 }
 
 int load_file(Request &r)

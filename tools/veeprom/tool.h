@@ -49,7 +49,7 @@ struct Request {
 };
 
 // errno's text, or what another process held past the 5 s wait.
-const char *why(int failure);
+const char *failure_text(int failure);
 // The one line of a store failure (what: "open", "read", "write" or
 // "clear"); store_failed.
 int store_fails(const char *what);
