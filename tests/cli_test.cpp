@@ -294,8 +294,9 @@ const Row rows[] = {
     {.tool = "/bin/sh", .args = {"-c", in_root + "for t in 0 70000; do " VEEPROM " image <medium> f && head -c $t /dev/zero >>f && mkdir -p b/delay && echo 1 >b/delay/flock && echo 1000 >b/delay/ms && "
                                 "{ VEEPROM_ROOT=$PWD/b " ON_F "set address 10.1.2.3 & sleep 0.3; " ON_F "set scheme AB; wait $!; } && " ON_F "get address && " ON_F "get scheme; rm -r b; done"},
      .out = "10.1.2.3\nAB\n10.1.2.3\nAB\n"},
-    {.tool = "/bin/sh", .args = {"-c", in_root + VEEPROM " image <medium> f && { flock -o -s f sleep 9 & sleep 0.3; " ON_F "show >/dev/null && " ON_F "set scheme AB; echo $?; kill $!; } && "
-                                "{ flock -o f sleep 1 & sleep 0.3; " ON_F "get scheme && kill -0 $! 2>/dev/null || echo waited; }"},
+    {.tool = "/bin/sh", .args = {"-c", in_root + VEEPROM " image <medium> f && rm -f h1 h2 h3 && { flock -o -s f sh -c 'touch h1; sleep 30' >&- 2>&- & until [ -e h1 ]; do sleep 0.1; done; "
+                                ON_F "show >/dev/null && " ON_F "set scheme AB; echo $?; kill $!; } && { flock -o f sh -c 'touch h2; sleep 1; touch h3' & "
+                                "until [ -e h2 ]; do sleep 0.1; done; " ON_F "get scheme && [ -e h3 ] && echo waited; }"},
      .out = "1\n\nwaited\n", .err = "veeprom: f: cannot write the store: busy: another process held its lock past the 5 s wait\n", .window = 2048},
     // the file's own permission decides, not its directory's (a writer that is not root)
     {.tool = "/bin/sh", .args = {"-c", in_root + "chmod -R a+rX .. && mkdir r && mkdir -m 0777 w && for t in 4 70000; do chmod 0755 r && " VEEPROM " image <medium> r/f && " VEEPROM
