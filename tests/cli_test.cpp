@@ -307,7 +307,7 @@ const Row rows[] = {
     // image keeps an existing file's mode, and refuses one a new file cannot be
     {.tool = "/bin/sh", .args = {"-c", in_root + VEEPROM " image <medium> i && chmod 0600 i && " VEEPROM " image <medium> i scheme AB && stat -c %a i && ln i j && "
                                 VEEPROM " image <medium> i; echo $?; rm j; " VEEPROM " --store <medium>:i get scheme"},
-     .out = "600\n1\nAB\n", .err = "veeprom: i: a new file cannot keep its owner, mode or links: use 'veeprom --store MEDIUM:FILE load'\n"},
+     .out = "600\n1\nAB\n", .err = "veeprom: i: a new file cannot replace it as it is: use 'veeprom --store MEDIUM:FILE load'\n"},
     // a clear of nothing still checks the file; a socket is no regular file; any name can be replaced; messages are one line
     {.tool = "/bin/sh", .args = {"-c", in_root + "mkdir c && cd c && printf abc >s && mkfifo p && mkdir d && python3 -c \"import socket; socket.socket(socket.AF_UNIX).bind('k')\" && "
                                 "for f in 'm\nn' s p d k; do " VEEPROM " --store \"<medium>:$f\" clear 0 0; echo $?; done; " VEEPROM " image <medium> k; echo $?"},
