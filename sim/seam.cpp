@@ -15,6 +15,7 @@
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace board {
@@ -138,6 +139,11 @@ int lstat_named(const char *path, struct stat *st) { return injected("lstat") ? 
 int link_named(int fd, const char *to) { return injected("linkat") ? -1 : os::link_fd(fd, to); }
 int rename_named(const char *from, const char *to) { return injected("rename") ? -1 : ::rename(from, to); }
 int unlink_named(const char *path) { return injected("unlink") ? -1 : ::unlink(path); }
+int stat_named(const char *path, struct stat *st) { return injected("stat") ? -1 : ::stat(path, st); }
+int fstat(int fd, struct stat *st) { return injected("fstat") ? -1 : ::fstat(fd, st); }
+int fchown(int fd, uid_t owner, gid_t group) { return injected("fchown") ? -1 : ::fchown(fd, owner, group); }
+int fchmod(int fd, mode_t mode) { return injected("fchmod") ? -1 : ::fchmod(fd, mode); }
+ssize_t xattrs_named(const char *path) { return injected("llistxattr") ? -1 : ::llistxattr(path, nullptr, 0); }
 
 ssize_t random_bytes(void *buf, size_t n) { return injected("getrandom") ? -1 : ::getrandom(buf, n, GRND_NONBLOCK); }
 

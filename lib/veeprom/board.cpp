@@ -12,6 +12,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace board {
@@ -36,6 +37,11 @@ int lstat_named(const char *path, struct stat *st) { return ::lstat(path, st); }
 int link_named(int fd, const char *to) { return os::link_fd(fd, to); }
 int rename_named(const char *from, const char *to) { return ::rename(from, to); }
 int unlink_named(const char *path) { return ::unlink(path); }
+int stat_named(const char *path, struct stat *st) { return ::stat(path, st); }
+int fstat(int fd, struct stat *st) { return ::fstat(fd, st); }
+int fchown(int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group); }
+int fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
+ssize_t xattrs_named(const char *path) { return ::llistxattr(path, nullptr, 0); }
 ssize_t random_bytes(void *buf, size_t n) { return ::getrandom(buf, n, GRND_NONBLOCK); }
 
 FILE *fopen(const char *fixed, const char *mode)

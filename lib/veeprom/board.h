@@ -57,6 +57,14 @@ int lstat_named(const char *path, struct stat *st);
 int link_named(int fd, const char *to);
 int rename_named(const char *from, const char *to);
 int unlink_named(const char *path);
+// The file a path names, links followed, and the one a descriptor is open
+// on; its owner, group and permission bits set; the size of the list of its
+// extended attributes (ACLs among them), the link itself when it is one.
+int stat_named(const char *path, struct stat *st);
+int fstat(int fd, struct stat *st);
+int fchown(int fd, uid_t owner, gid_t group);
+int fchmod(int fd, mode_t mode);
+ssize_t xattrs_named(const char *path);
 // n unpredictable bytes from the kernel, never waiting for its random pool;
 // the count, or -1 (also on a kernel that has no such call).
 ssize_t random_bytes(void *buf, size_t n);

@@ -39,14 +39,16 @@ bool write_block(size_t needed)
 
 // A holder that hangs must not block every later run for ever: the lock is
 // tried without blocking and waited for as a busy volume is.
-bool lock(int op)
+bool lock_file(int file, int op)
 {
-    return waiting(EWOULDBLOCK, [op] {
+    return waiting(EWOULDBLOCK, [file, op] {
         int r = 0;
-        while ((r = board::flock(fd, op | LOCK_NB)) != 0 && errno == EINTR) {
+        while ((r = board::flock(file, op | LOCK_NB)) != 0 && errno == EINTR) {
         }
         return r;
     }) == 0;
 }
+
+bool lock(int op) { return lock_file(fd, op); }
 
 } // namespace veeprom

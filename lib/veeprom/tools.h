@@ -41,6 +41,10 @@ void where(Where &w);
 using Edit = bool (*)(unsigned char *window, int size, void *context);
 int update(Edit edit, void *context);
 
+// flock(op) on `file`, waited for as the store's lock is (5 s at most);
+// false with errno EWOULDBLOCK when another process held it past that.
+bool lock_file(int file, int op);
+
 // veeprom_dump's lines after its first, for a window's first 256 bytes,
 // on stdout: the same dump of a window that is no board's store.
 void dump_lines(const unsigned char *bytes);

@@ -26,8 +26,8 @@ bool a_word(const unsigned char *text, int n)
     return false;
 }
 
-// Text as show prints it (settings.h): `word` when it reads as one of the
-// words above, so its first byte is escaped too.
+} // namespace
+
 char *escape(const unsigned char *b, size_t n, bool json, bool word, char *o)
 {
     for (size_t i = 0; i < n; ++i) {
@@ -42,8 +42,6 @@ char *escape(const unsigned char *b, size_t n, bool json, bool word, char *o)
     }
     return o;
 }
-
-} // namespace
 
 size_t render(int f, const unsigned char *window, bool json, char *out)
 {

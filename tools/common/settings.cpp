@@ -56,11 +56,16 @@ Verdict apply(const Change &c, unsigned char *window)
     for (int f = 0; f < fields; ++f)
         if (c.given[f])
             memcpy(after + field_info[f].at, c.bytes[f], field_info[f].len);
-    if (memcmp(after, window, sizeof after) == 0)
+    return judge(window, after, sizeof after);
+}
+
+Verdict judge(unsigned char *window, const unsigned char *after, size_t n)
+{
+    if (memcmp(after, window, n) == 0)
         return Verdict::unchanged; // even on a store a raw write made an AB model set to recovery
     if (veeprom_is_ab(after + layout::scheme.at) != 0 && memcmp(after + layout::boot_word.at, layout::recovery_word, longest) == 0)
         return Verdict::refused;
-    memcpy(window, after, sizeof after);
+    memcpy(window, after, n);
     return Verdict::changed;
 }
 

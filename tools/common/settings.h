@@ -46,6 +46,9 @@ bool encode(int f, const char *value, size_t len, unsigned char *bytes);
 // whichever field it names.  The window changes only when `changed`.
 enum class Verdict { unchanged, changed, refused };
 Verdict apply(const Change &c, unsigned char *window);
+// The same judgement of any window of n bytes (layout::formatted at least)
+// becoming `after`: the window takes it only when `changed`.
+Verdict judge(unsigned char *window, const unsigned char *after, size_t n);
 
 // ---- as show prints them ----------------------------------------------
 // A text field up to its last non-zero byte, zero bytes included; a byte
@@ -53,6 +56,9 @@ Verdict apply(const Change &c, unsigned char *window);
 // (JSON: \u00XX, with \" and \\), and the first byte as \xHH when the text
 // reads erased, none or null.  The address dotted, or none when its first
 // byte is 0.  A field of erased flash (all 0xFF): erased, JSON null.
+// Text as show prints it, `word` when it reads erased, none or null: the end
+// of what was put at o.
+char *escape(const unsigned char *b, size_t n, bool json, bool word, char *o);
 inline constexpr size_t value_max = 52; // "\u00XX" for each of 8 bytes, quoted
 size_t render(int f, const unsigned char *window, bool json, char *out);
 // Everything show prints, its length.  `out` holds shown_max bytes, and 6

@@ -26,12 +26,15 @@ bool directory_of(const char *name, char (&dir)[PATH_MAX])
     return true;
 }
 
-// "<name>.XXXXXX", six letters or digits the kernel chose.
+// "<name>.XXXXXX", six letters or digits the kernel chose; a last component
+// too long for that is cut short, so that any name can be replaced.
 bool temporary_name(const char *name, char (&tmp)[PATH_MAX])
 {
     static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     unsigned char r[6];
-    const size_t n = strlen(name);
+    const char *slash = strrchr(name, '/');
+    const size_t base = strlen(slash == nullptr ? name : slash + 1);
+    const size_t n = strlen(name) - (base > NAME_MAX - 7 ? base - (NAME_MAX - 7) : 0);
     if (n + 8 > sizeof tmp) {
         errno = ENAMETOOLONG;
         return false;
@@ -78,16 +81,25 @@ Result write_file(const char *name, Fill fill, void *context)
     char tmp[PATH_MAX];
     if ((!existed && errno != ENOENT) || !directory_of(name, dir) || !temporary_name(name, tmp))
         return Result::failed;
+    // What a new file cannot carry, or a directory that cannot take it
+    // durably, is found before anything changes.
+    const bool keep = existed && S_ISREG(st.st_mode);
+    const Result cannot = keep ? Result::cannot_keep : Result::failed;
+    const board::Fd directory(board::open_named(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    if (directory.get() < 0 || (keep && (st.st_nlink > 1 || board::xattrs_named(name) > 0)))
+        return cannot;
     int fd = board::open_named(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); // the umask applies
     const bool unnamed = fd >= 0;
     if (!unnamed)
         fd = board::open_named(tmp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
-        return Result::failed;
+        return cannot;
     board::Fd file(fd);
-    bool ok = fill(fd, context) && board::fsync(fd) == 0 && (unnamed || file.close() == 0);
-    int failure = errno;
     bool linked = !unnamed; // tmp names a file of ours
+    // The owner first: a change of owner clears the set-id bits.
+    const bool kept = !keep || (board::fchown(fd, st.st_uid, st.st_gid) == 0 && board::fchmod(fd, st.st_mode & 07777) == 0);
+    bool ok = kept && fill(fd, context) && board::fsync(fd) == 0 && (unnamed || file.close() == 0);
+    int failure = errno;
     if (ok) {
         // No signal between the link and the rename: the name is the old
         // file or the new one, and no temporary is left.
@@ -100,13 +112,17 @@ Result write_file(const char *name, Fill fill, void *context)
             linked = linked && !ok;
         }
         failure = errno;
-        if (linked)
-            board::unlink_named(tmp);
-    } else if (linked) {
+    }
+    if (linked)
         board::unlink_named(tmp);
+    // Until its directory is on the medium, a power cut can bring back the
+    // old name.
+    if (ok && board::fsync(directory.get()) != 0) {
+        ok = false;
+        failure = errno;
     }
     errno = failure;
-    return ok ? Result::written : Result::failed;
+    return ok ? Result::written : kept ? Result::failed : cannot;
 }
 
 } // namespace whole

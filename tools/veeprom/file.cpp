@@ -7,12 +7,14 @@
 #include "whole.h"
 
 #include "board.h"
+#include "tools.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 namespace tool {
@@ -26,7 +28,7 @@ constexpr off_t rewritten = 0x10000;
 
 int fails(const Request &r, const char *what)
 {
-    return FAIL(store_failed, "%s: cannot %s the store: %s\n", r.path, what, strerror(errno));
+    return FAIL(store_failed, "%s: cannot %s the store: %s\n", r.path, what, failure_text(errno));
 }
 
 // Exactly n bytes from fd's position; a file that ends before is a failure.
@@ -46,21 +48,33 @@ bool read_all(int fd, unsigned char *to, size_t n)
     return true;
 }
 
-// The file open for reading at offset 0, and its size: a regular file (a
-// reader also takes a block device, a card in a reader), never shorter than
-// the medium's image.  Opened without waiting, so a FIFO is refused, not
-// waited on.  The status of a refusal, said, in `status`.
+// The file open at offset 0 and locked (shared for a reader, exclusive for a
+// writer), and its size: a regular file (a reader also takes a block device,
+// a card in a reader), never shorter than the medium's image.  A writer opens
+// it for writing: the file's own permission decides.  Opened without
+// waiting, so a FIFO is refused, not waited on.  Once locked, the path must
+// still name the file locked: one renamed over it meanwhile is opened and
+// locked in its turn.  The status of a refusal, said, in `status`.
 int opened(const Request &r, bool writer, off_t &size, int &status)
 {
-    const int fd = board::open_named(r.path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
     struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0)
-        status = fails(r, "open");
-    else if (!S_ISREG(st.st_mode) && (writer || !S_ISBLK(st.st_mode)))
-        status = writer ? not_regular(r.path) : FAIL(misuse, "%s: neither a regular file nor a block device\n", r.path);
-    else if ((size = board::lseek(fd, 0, SEEK_END)) < 0 || board::lseek(fd, 0, SEEK_SET) != 0)
+    struct stat now {};
+    int fd = -1;
+    do {
+        if (fd >= 0)
+            board::close(fd);
+        fd = board::open_named(r.path, (writer ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+        // A socket or directory cannot be opened so: what the path names says why.
+        if (fd < 0 ? board::stat_named(r.path, &st) != 0 || S_ISREG(st.st_mode) : board::fstat(fd, &st) != 0)
+            status = fails(r, "open");
+        else if (fd < 0 || (!S_ISREG(st.st_mode) && (writer || !S_ISBLK(st.st_mode))))
+            status = writer ? not_regular(r.path) : FAIL(misuse, "%s: neither a regular file nor a block device\n", r.path);
+        else if (!veeprom::lock_file(fd, writer ? LOCK_EX : LOCK_SH))
+            status = fails(r, writer ? "write" : "read");
+    } while (status == done && (board::stat_named(r.path, &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev));
+    if (status == done && ((size = board::lseek(fd, 0, SEEK_END)) < 0 || board::lseek(fd, 0, SEEK_SET) != 0))
         status = fails(r, "read");
-    else if (size < image_size[r.medium])
+    else if (status == done && size < image_size[r.medium])
         status = FAIL(misuse, "%s: %lld bytes, the %s store is %lld bytes at least\n", r.path, static_cast<long long>(size), media[r.medium],
                       static_cast<long long>(image_size[r.medium]));
     if (status != done && fd >= 0)
@@ -103,9 +117,10 @@ int file_update(const Request &r, bool (*edit)(unsigned char *window, int size, 
     unsigned char bytes[rewritten];
     if (!read_all(fd.get(), bytes, anew ? static_cast<size_t>(size) : static_cast<size_t>(window)))
         return fails(r, "read");
-    fd.close();
     if (!edit(bytes, window, context))
         return done;
+    // The lock stays on the old file until the new one has its name.
+    whole::Result written = whole::Result::cannot_keep;
     if (anew) {
         // Through a symbolic link to the file it names, as the longer dump
         // is changed in place: the link stays a link.
@@ -113,19 +128,20 @@ int file_update(const Request &r, bool (*edit)(unsigned char *window, int size, 
         Whole w{bytes, static_cast<size_t>(size)};
         if (realpath(r.path, real) == nullptr)
             return fails(r, "write");
-        const whole::Result written = whole::write_file(real, fill, &w);
-        return written == whole::Result::written ? done : written == whole::Result::not_regular ? not_regular(r.path) : fails(r, "write");
+        written = whole::write_file(real, fill, &w);
     }
-    // A longer dump: the window only, in place, in one write that no signal
-    // which can be held back cuts short.
-    board::Fd out(board::open_named(r.path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0));
-    bool ok = out.get() >= 0;
-    {
-        const board::Signals held(ok);
-        ok = ok && whole::write_all(out.get(), bytes, static_cast<size_t>(window));
+    if (written == whole::Result::cannot_keep) {
+        // A longer dump, or a file a new one cannot replace as it is: the
+        // window only, in place, through the descriptor checked above, in
+        // one write that no signal which can be held back cuts short.
+        bool ok = board::lseek(fd.get(), 0, SEEK_SET) == 0;
+        {
+            const board::Signals held(ok);
+            ok = ok && whole::write_all(fd.get(), bytes, static_cast<size_t>(window));
+        }
+        written = ok && board::fsync(fd.get()) == 0 ? whole::Result::written : whole::Result::failed;
     }
-    ok = ok && board::fsync(out.get()) == 0 && out.close() == 0;
-    return ok ? done : fails(r, "write");
+    return written == whole::Result::written && fd.close() == 0 ? done : fails(r, "write");
 }
 
 } // namespace tool

@@ -65,6 +65,9 @@ int make_image(const char *medium, const char *name, const settings::Change &c)
                                                    : whole::write_file(name, fill, &i);
     if (r == whole::Result::not_regular)
         return not_regular(name);
+    // An image is rewritten whole, never in place, where a kill could cut it.
+    if (r == whole::Result::cannot_keep)
+        return FAIL(store_failed, "%s: a new file cannot replace it as it is: use 'veeprom --store MEDIUM:FILE load'\n", name);
     return r == whole::Result::written ? done : FAIL(store_failed, "%s: cannot write the image: %s\n", name, strerror(errno));
 }
 

@@ -34,29 +34,39 @@ struct Edit {
     bool bad = false; // a loaded value neither shown now nor one set takes
 };
 
-// The window changed by set or load; nothing to write back when every field
-// already holds its value, or when the change is refused.
-bool edit(unsigned char *window, int, void *context)
+// The window changed by set, load or write; nothing to write back when
+// every field already holds its value (a write is written all the same), or
+// when the change is refused.
+bool edit(unsigned char *window, int size, void *context)
 {
     auto &e = *static_cast<Edit *>(context);
-    if (e.r->command != set && !settings::resolve(e.r->loaded, window, e.r->change)) {
+    const Request &r = *e.r;
+    if (r.command == write) {
+        unsigned char after[2048];
+        memcpy(after, window, static_cast<size_t>(size));
+        memcpy(after + r.offset, r.data, r.length);
+        e.verdict = settings::judge(window, after, static_cast<size_t>(size));
+        // The fields the bytes reach are the ones given, for the refusal.
+        for (const int f : {settings::bootcause, settings::scheme})
+            e.r->change.given[f] = r.offset < static_cast<uint32_t>(settings::field_info[f].at + settings::field_info[f].len) &&
+                                   r.offset + r.length > static_cast<uint32_t>(settings::field_info[f].at);
+        return e.verdict != settings::Verdict::refused;
+    }
+    if (r.command != set && !settings::resolve(e.r->loaded, window, e.r->change)) {
         e.bad = true;
         return false;
     }
-    e.verdict = settings::apply(e.r->change, window);
+    e.verdict = settings::apply(r.change, window);
     return e.verdict == settings::Verdict::changed;
 }
 
-// write, clear and format on a file's window, as the library does them on
-// the board's.
+// clear and format on a file's window, as the library does them on the
+// board's; a clear of nothing writes nothing.
 bool change(unsigned char *window, int, void *context)
 {
     const auto &r = *static_cast<const Request *>(context);
-    if (r.command == write)
-        memcpy(window + r.offset, r.data, r.length);
-    else
-        memset(window + r.offset, 0, r.length);
-    return true;
+    memset(window + r.offset, 0, r.length);
+    return r.length != 0;
 }
 
 // A refused settings file: its name, the line and why.
@@ -102,6 +112,13 @@ int ab_refused(const settings::Change &c)
                 word && !scheme ? "scheme to none" : "bootcause to another word");
 }
 
+const char *failure_text(int failure)
+{
+    return failure == EWOULDBLOCK ? "busy: another process held its lock past the 5 s wait"
+           : failure == EBUSY     ? "busy: another process held the volume open past the 5 s wait"
+                                  : strerror(failure);
+}
+
 // What failed, where and why: the probe that could not read its file, the
 // device (or, before one was found, what was looked for on which medium),
 // and errno's reason.
@@ -113,22 +130,19 @@ int store_fails(const char *what)
     if (w.probe != nullptr)
         return FAIL(store_failed, "cannot probe the boot medium: %s%s%s\n", w.probe, w.probe_error != 0 ? ": " : " gave no data",
                     w.probe_error != 0 ? strerror(w.probe_error) : "");
-    const char *held = failure == EWOULDBLOCK ? "its lock" : failure == EBUSY ? "the volume open" : nullptr;
-    char busy[64];
-    if (held != nullptr)
-        snprintf(busy, sizeof busy, "busy: another process held %s past the 5 s wait", held);
-    const char *why = held != nullptr ? busy : strerror(failure);
     const int m = static_cast<int>(w.medium);
     if (w.device[0] != '\0')
-        return FAIL(store_failed, "%s: cannot %s the store: %s\n", w.device, what, why);
+        return FAIL(store_failed, "%s: cannot %s the store: %s\n", w.device, what, failure_text(failure));
     if (w.absent)
         return FAIL(store_failed, "%s\n", wanted(w.medium));
-    return FAIL(store_failed, "cannot find the store on %s: %s\n", medium_names[m], why);
+    return FAIL(store_failed, "cannot find the store on %s: %s\n", medium_names[m], failure_text(failure));
 }
 
 int load_file(Request &r)
 {
-    char text[4097]; // more than show prints in either form, by far (on the stack: no bss for a rare command)
+    // More than show prints in either form, a device path of PATH_MAX bytes
+    // escaped included (on the stack: no heap and no bss for a rare command).
+    char text[settings::shown_max + size_t{6} * PATH_MAX + 1];
     const bool in = strcmp(r.file, "-") == 0;
     FILE *f = in ? stdin : fopen(r.file, "r");
     const size_t got = f == nullptr ? 0 : fread(text, 1, sizeof text, f);
@@ -151,7 +165,12 @@ int act(Request &r)
     veeprom::Where w{};
     if (!file)
         veeprom::where(w);
-    if (c == set || c == load) {
+    // Ranges are checked before any transfer, so a refused one stores nothing.
+    const int window = file ? window_of(r.medium) : w.medium == Medium::volume ? 2048 : 512;
+    if (uint64_t{r.offset} + r.length > static_cast<uint64_t>(window))
+        return FAIL(misuse, "range %u+%u is outside the %d-byte window\n", r.offset, r.length, window);
+    // A raw write is judged on its result as set is.
+    if (c == set || c == load || c == write) {
         Edit e{&r};
         const int status = file ? file_update(r, edit, &e) : veeprom::update(edit, &e) < 0 ? store_fails("write") : done;
         if (status != done)
@@ -160,17 +179,13 @@ int act(Request &r)
             return refused(r);
         return e.verdict == settings::Verdict::refused ? ab_refused(r.change) : done;
     }
-    // Ranges are checked before any transfer, so a refused one stores nothing.
-    const int window = file ? window_of(r.medium) : w.medium == Medium::volume ? 2048 : 512;
-    if (uint64_t{r.offset} + r.length > static_cast<uint64_t>(window))
-        return FAIL(misuse, "range %u+%u is outside the %d-byte window\n", r.offset, r.length, window);
-    if (c == clear && r.length == 0)
-        return done; // nothing to clear: nothing written
+    if (c == clear && r.length == 0 && !file)
+        return done; // nothing to clear: nothing written (a file is still checked)
     if (c == format)
         r.length = 256; // what the library's format clears
     // One read gives every field (show, get), or the range asked for.
     unsigned char bytes[2048] = {};
-    if (file && c != write && c != clear && c != format) {
+    if (file && c != clear && c != format) {
         if (const int status = file_read(r, bytes); status != done)
             return status;
         if (c == read)
@@ -206,10 +221,6 @@ int act(Request &r)
     }
     if (file)
         return file_update(r, change, &r);
-    if (c == write)
-        return veeprom_write(static_cast<int>(r.offset), reinterpret_cast<const char *>(r.data), static_cast<int>(r.length)) < 0
-                   ? store_fails("write")
-                   : done;
     if (c == dump)
         return veeprom_dump() < 0 ? store_fails("read") : done;
     return (c == clear ? veeprom_clear(static_cast<int>(r.offset), static_cast<int>(r.length)) : veeprom_format()) < 0

@@ -49,6 +49,8 @@ struct Request {
     int medium = 0;                      // ...of this one of media
 };
 
+// errno's text, or what another process held past the 5 s wait.
+const char *failure_text(int failure);
 // The one line of a store failure (what: "open", "read", "write" or
 // "clear"); store_failed.
 int store_fails(const char *what);

@@ -14,6 +14,7 @@
 #include "veeprom.h"
 
 #include <cstdarg>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -55,11 +56,19 @@ void usage()
 
 int fail(int status, const char *format, ...)
 {
-    fputs("veeprom: ", stderr);
+    // One line, whatever a path or an argument holds: escaped as show
+    // escapes text (the formats' own text has nothing to escape).
+    char text[PATH_MAX + 256];
+    char line[4 * sizeof text + 1];
     va_list args;
     va_start(args, format);
-    vfprintf(stderr, format, args); // NOLINT(clang-analyzer-valist.Uninitialized): started just above
+    const int n = vsnprintf(text, sizeof text, format, args); // NOLINT(clang-analyzer-valist.Uninitialized): started just above
     va_end(args);
+    const size_t len = strnlen(text, sizeof text);
+    char *o = settings::escape(reinterpret_cast<const unsigned char *>(text), len - (n > 0 && static_cast<size_t>(n) == len), false, false, line);
+    *o++ = '\n';
+    fputs("veeprom: ", stderr);
+    fwrite(line, 1, static_cast<size_t>(o - line), stderr);
     return status;
 }
 
