@@ -110,11 +110,9 @@ ERR: invalid ip, drop IP value from eeprom!!" drask_netaddr g
 	holds 9 "$(text boot)00000000ffffffff"
 }
 
-# systemd (tests/system/systemd.sh), on every boot of the loop through
-# U-Boot: as SCRIPT starts, the boot unit's result and what it published;
-# boot N (counted on the card's data partition) then checks the target U-Boot
-# chose and the store it read, and runs row N of ./boots
-# (TARGET|STORE|COMMANDS|...), whose last command reboots or powers off.
+# systemd (tests/system/systemd.sh): as SCRIPT starts, the boot unit's result
+# and what it published; boot N (counted on the card's data partition) checks
+# row N of ./boots against /proc/cmdline and the store, and runs its commands.
 if [ "$cell" = systemd ]; then
 	check "systemd: veeprom-address.service succeeded" \
 		'[ "$(systemctl show -p Result --value veeprom-address.service)" = success ] && systemctl -q is-active veeprom-address.service'

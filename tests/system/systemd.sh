@@ -4,14 +4,12 @@
 # under Debian 12's systemd (252, on the 6.1 kernel) or Debian 13's (257, on
 # the 6.12 kernel of bookworm-backports: Debian 13's own 6.12 headers want
 # GCC 14 for the board's modules), the store on the SD card (boot mode 0).
-# The loop through U-Boot, one run of the board: boot N runs row N of the
-# table below (board.sh).  board.sh checks the unit's result, that it started
-# after the socinfo driver that systemd-modules-load loads, and its exposure,
-# prints what it published, checks from inside the target U-Boot chose
-# (/proc/cmdline) and the store it read, then runs the row's commands, the
-# last a reboot through systemd's whole shutdown (a reset back into U-Boot) or
-# the power-off that ends the run; the host then checks each boot's console
-# and reads the card's store.
+# A row a boot, all in one run through U-Boot: board.sh checks the unit's
+# result, that it started after the socinfo driver that systemd-modules-load
+# loads, and its exposure, and prints what it published as SCRIPT starts,
+# then the target and the store U-Boot read, and runs the row's commands,
+# the last a reboot through systemd's whole shutdown (a reset into U-Boot)
+# or the power-off; the host then reads the card's store.
 # shellcheck shell=bash disable=SC2154 # run's work, out, passed, failed, result, row
 [ "${2:-}" = systemd ] || { echo "--init ${2:-}: only systemd has a cell of its own" >&2 && exit 2; }
 rootfs=bookworm && [ "${3:-}" != --root ] || rootfs=$4
@@ -22,6 +20,14 @@ echo "== system: the boot unit and the shutdown hook under $rootfs's systemd, $k
 scripts/need cmake ninja-build g++-aarch64-linux-gnu gdisk
 [ -f build/board/build.ninja ] || cmake --preset board >/dev/null
 cmake --build --preset board >/dev/null
+store() { # the card's store: boot target, address, scheme (- for none)
+	local first b a s
+	first=$(sgdisk -i 3 "$work/card.img" | sed -n 's/^First sector: \([0-9]*\) .*/\1/p')
+	dd if="$work/card.img" of="$work/store" bs=512 skip="$first" count=1 2>/dev/null
+	b=$(head -c 17 "$work/store" | tail -c 8 | tr -d '\0') s=$(head -c 37 "$work/store" | tail -c 8 | tr -d '\0')
+	a=$(od -An -tu1 -j 17 -N 4 "$work/store" | xargs | tr ' ' .)
+	echo "${b:--} ${a/#0.*/-} ${s:--}"
+}
 # TARGET U-Boot boots|the store it read|commands|console lines (^ between)
 cat >"$work/boots" <<'TABLE'
 normal|- - -|drask_netaddr s 10.1.2.3 && systemctl reboot --reboot-argument=recovery|unit: no address stored (none): /tmp/ip_ip not written^veeprom-reboot-target: boot target set to recovery
@@ -52,9 +58,7 @@ while IFS='|' read -r target _ commands console; do
 	done <<<"$console^"
 done <"$work/boots"
 result "$([ $st = 0 ] && [ ! -e "$out/boot$((rows + 1)).log" ] && echo true || echo false)" "$rows boots, the last powered off: veeprom-emu exit $st"
-first=$(sgdisk -i 3 "$work/card.img" | sed -n 's/^First sector: \([0-9]*\) .*/\1/p')
-dd if="$work/card.img" of="$work/store" bs=512 skip="$first" count=1 2>/dev/null
-got="$(head -c 17 "$work/store" | tail -c 8 | tr -d '\0') $(od -An -tu1 -j 17 -N 4 "$work/store" | xargs | tr ' ' .) $(head -c 37 "$work/store" | tail -c 8 | tr -d '\0')"
+got=$(store)
 result "$([ "$got" = "uboot 10.1.2.3 AB" ] && echo true || echo false)" "the card's store after power-off holds uboot 10.1.2.3 AB (found $got)"
 verdict=passed
 [ "$failed" = 0 ] || verdict=failed
