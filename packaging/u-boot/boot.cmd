@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # An example boot command (hush) for a board: reads the settings store with
 # veeprom.scr and boots the target it names.  Both targets are the same
 # kernel and initramfs here, told apart by veeprom.target=normal or
