@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # bash completion for veeprom: the command, then what it takes: a field after
 # get; FIELD VALUE pairs after set and after image's medium and file, the
-# values set takes for each field; a file after load; after --store, a
+# values set takes for each field; a file after load and check; after --store, a
 # medium and a file, then the command as without it.
 
 _veeprom()
@@ -28,13 +28,13 @@ _veeprom()
     # n: the word's place after the command's name
     local n=$((COMP_CWORD - at))
     case $n in
-    0) words='show get set load dump read write clear format --json'
+    0) words='show get set load check dump read write clear format --json'
        [ "$at" != 1 ] || words="$words image --store --help --version" ;;
     *)
         case ${COMP_WORDS[at]} in
         show) [ "$n" = 1 ] && words='--json' ;;
         get) [ "$n" = 1 ] && words='bootcause address scheme' ;;
-        load)
+        load | check)
             [ "$n" = 1 ] || return 0
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return 0

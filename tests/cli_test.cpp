@@ -45,7 +45,7 @@ const std::string json = R"({"medium":"<medium>","device":"<device>","bootcause"
 const std::string erased_shown = "medium: <medium>\ndevice: <device>\nbootcause: erased\naddress: erased\nscheme: erased\n";
 const std::string erased_json = R"({"medium":"<medium>","device":"<device>","bootcause":null,"address":null,"scheme":null})" "\n";
 const std::string help = "usage: veeprom show [--json]\n       veeprom get FIELD\n"
-                         "       veeprom set FIELD VALUE [FIELD VALUE]...\n       veeprom load FILE|-\n"
+                         "       veeprom set FIELD VALUE [FIELD VALUE]...\n       veeprom load FILE|-\n       veeprom check FILE|-\n"
                          "       veeprom image ubi|mtd|emmc FILE|- [FIELD VALUE]...\n       veeprom dump\n       veeprom read OFFSET LENGTH\n       veeprom write OFFSET HEX\n"
                          "       veeprom clear OFFSET LENGTH\n       veeprom format\n"
                          "       veeprom --store ubi|mtd|emmc:FILE COMMAND ...  (an image or dump, not the board's store)\n"
@@ -54,7 +54,7 @@ const std::string help = "usage: veeprom show [--json]\n       veeprom get FIELD
                          "scheme AB|none.  FILE: what show printed.  OFFSET, LENGTH: decimal or 0x-hex.\n"
                          "Store: /dev/ubi10_0 (UBI on env or boot), MTD or GPT (/dev/mmcblk0) veeprom\n";
 // Shell lines: a settings file fed to load; an image put into <store>, the store image.
-std::string load(const std::string &text) { return "printf '" + text + "' | " VEEPROM " load -"; }
+std::string load(const std::string &text, const std::string &command = "load") { return "printf '" + text + "' | " VEEPROM " " + command + " -"; }
 const std::string image = VEEPROM " image <medium> - bootcause boot scheme AB | dd of=<store> conv=notrunc status=none && ";
 // --store: the file f, an image or a dump, in the board's directory.
 #define ON_F VEEPROM " --store <medium>:f "
@@ -64,7 +64,8 @@ std::string not_regular(const std::string &n)
 {
     return "veeprom: " + n + ": not a regular file: program a board with 'veeprom load' on it, or its medium with the image file and dd, flashcp or ubiupdatevol\n";
 }
-const std::string ab_refused = "veeprom: recovery is refused on an AB model\n";
+// The AB refusal: where recovery and AB come from, given or stored, and the way out.
+std::string ab(const std::string &word, const std::string &scheme, const std::string &way = "bootcause to another word") { return "veeprom: recovery is refused on an AB model: bootcause recovery (" + word + "), scheme AB (" + scheme + "); set " + way + " in the same command\n"; }
 const std::string round_trip = VEEPROM " show >\"$VEEPROM_ROOT/f\" && " VEEPROM " load \"$VEEPROM_ROOT/f\" && " VEEPROM " show --json | " VEEPROM " load -";
 const std::string recovery = VEEPROM " set bootcause recovery && "; // one write
 // Root ignores file modes: it reads as nobody (anyone else reads as themselves).
@@ -169,7 +170,7 @@ const Row rows[] = {
     {VEEPROM, {"set", "bootcause", "recovery"}, "", 0, 9, "recovery", "stale", "ABC"},
     {VEEPROM, {"set", "bootcause", "all"}, "", 0, 9, word("all"), "stale", "AB\0"_b},
     {.tool = VEEPROM, .args = {"set", "bootcause", "recovery"}, .status = 2, .scheme = "AB\0"_b,
-     .err = "veeprom: recovery is refused on an AB model\n"},
+     .err = ab("given", "stored", "scheme to none")},
     {.tool = VEEPROM, .args = {"set", "bootcause", "Normal"}, .status = 2, .err = cannot("bootcause", "Normal")},
     {.tool = VEEPROM, .args = {"set", "bootcause", "h"}, .status = 2, .err = cannot("bootcause", "h")},
     {VEEPROM, {"set", "address", "10.0.0.1"}, "", 0, 17, "\x0a\x00\x00\x01"_b},
@@ -192,7 +193,7 @@ const Row rows[] = {
     {VEEPROM, {"set", "scheme", "none", "bootcause", "recovery"}, "", 0, 9, "recovery\xc0\xa8\x01\x0a"_b + std::string(16, '\0'),
      "stale", "AB\0"_b},
     {VEEPROM, {"set", "bootcause", "system", "address", "192.168.1.10", "scheme", "none"}, "", 0},
-    {.tool = VEEPROM, .args = {"set", "scheme", "AB", "bootcause", "recovery"}, .status = 2, .err = ab_refused},
+    {.tool = VEEPROM, .args = {"set", "scheme", "AB", "bootcause", "recovery"}, .status = 2, .err = ab("given", "given")},
     {.tool = VEEPROM, .args = {"set", "bootcause", "boot", "address", "300.1.1.1"}, .status = 2, .err = cannot("address", "300.1.1.1")},
     // load: what show prints, in either form
     {"/bin/sh", {"-c", load("medium: x\\ndevice: y\\n\\n# kept\\nbootcause: boot\\naddress: 10.0.0.1\\nscheme: AB")}, "", 0, 9,
@@ -209,8 +210,19 @@ const Row rows[] = {
     {.tool = "/bin/sh", .args = {"-c", round_trip}, .scheme = "null"},
     {.tool = "/bin/sh", .args = {"-c", round_trip}, .scheme = "\xff\xff\xff\xff\xff\xff\xff\x7f"},
     {.tool = "/bin/sh", .args = {"-c", VEEPROM " write 9 6e6f6e6500000000000102 && " + round_trip}, .at = 9, .now = "none\0\0\0\0\0\1\2"_b},
-    {.tool = "/bin/sh", .args = {"-c", recovery + VEEPROM " set scheme AB"}, .status = 2, .at = 9, .now = "recovery", .err = ab_refused},
-    {.tool = "/bin/sh", .args = {"-c", recovery + load("scheme: AB")}, .status = 2, .at = 9, .now = "recovery", .err = ab_refused},
+    {.tool = "/bin/sh", .args = {"-c", recovery + VEEPROM " set scheme AB"}, .status = 2, .at = 9, .now = "recovery", .err = ab("stored", "given")},
+    {.tool = "/bin/sh", .args = {"-c", recovery + load("scheme: AB")}, .status = 2, .at = 9, .now = "recovery", .err = ab("stored", "given")},
+    {.tool = "/bin/sh", .args = {"-c", VEEPROM " write 9 7265636f76657279 && " VEEPROM " set address none"}, .status = 2, .at = 9, .now = "recovery", .scheme = "AB\0"_b,
+     .err = ab("stored", "stored")},
+    // check: what load would change, written nowhere; the file in either form, the values as show prints them
+    {.tool = "/bin/sh", .args = {"-c", VEEPROM " show >\"$VEEPROM_ROOT/f\" && " VEEPROM " check \"$VEEPROM_ROOT/f\" && " VEEPROM " show --json | " VEEPROM " check -"}, .scheme = " AB \0\\x\xff"_b},
+    {.tool = "/bin/sh", .args = {"-c", load("bootcause: boot\\nscheme: AB\\naddress: 192.168.1.10", "check")}, .out = "bootcause: system -> boot\nscheme: \\x20AB \\x00\\x5cx\\xff -> AB\n",
+     .status = 3, .scheme = " AB \0\\x\xff"_b},
+    {.tool = "/bin/sh", .args = {"-c", load(R"({"address":"10.0.0.1","scheme":null})", "check")}, .out = "address: 192.168.1.10 -> 10.0.0.1\n", .status = 3},
+    {.tool = "/bin/sh", .args = {"-c", load("address: 300.1.1.1", "check")}, .status = 2, .err = "veeprom: -: line 1: bad value for address\n"},
+    {.tool = "/bin/sh", .args = {"-c", recovery + load("scheme: AB", "check")}, .status = 2, .at = 9, .now = "recovery", .err = ab("stored", "given")},
+    {.tool = "/bin/sh", .args = {"-c", in_root + "cp <store> f && printf 'scheme: AB' | " ON_F "check -; echo $?; " ON_F "show | " ON_F "check - && cmp f <store> && " ON_F "show --json | " VEEPROM " --store <medium>:m check -"},
+     .out = "scheme:  -> AB\n3\n", .status = 1, .err = "veeprom: m: cannot open the store: No such file or directory\n"},
     {.tool = "/bin/sh", .args = {"-c", VEEPROM " write 9 7265636f76657279 && " VEEPROM " set scheme AB bootcause recovery && " + round_trip},
      .at = 9, .now = "recovery", .scheme = "AB\0"_b},
     {.tool = "/bin/sh", .args = {"-c", "python3 " ORACLE " " VEEPROM " <store>"}},
@@ -237,7 +249,7 @@ const Row rows[] = {
     // image: written onto the board's medium, read back by veeprom and drask_bootcause
     {.tool = "/bin/sh", .args = {"-c", image + VEEPROM " get bootcause && " VEEPROM " get scheme && " BOOTCAUSE}, .out = "boot\nAB\nboot\n",
      .now = imaged, .requested = false},
-    {.tool = VEEPROM, .args = {"image", "ubi", "-", "bootcause", "recovery", "scheme", "AB"}, .status = 2, .err = ab_refused},
+    {.tool = VEEPROM, .args = {"image", "ubi", "-", "bootcause", "recovery", "scheme", "AB"}, .status = 2, .err = ab("given", "given")},
     {.tool = "/bin/sh", .args = {"-c", "cd \"$VEEPROM_ROOT\" && printf old >i && (trap '' XFSZ; ulimit -f 16; exec " VEEPROM " image mtd i); s=$?; "
                                 "cat i; ls | grep -c '^i'; exit $s"}, .out = "old1\n", .status = 1, .err = "veeprom: i: cannot write the image: File too large\n"},
     // a node is refused and left in place (a device only as root); a link is replaced, its target kept

@@ -66,6 +66,12 @@ if [ "$init" = systemd ]; then
 fi
 cp "$bin"/drask_bootcause "$bin"/drask_netaddr "$bin"/veeprom "$root/usr/bin/"
 install -m 0755 "$repo/emu/init" "$root/init"
+# --init sysv: the init script as the build made it, under Buildroot's name.
+if [ -n "$sysv" ]; then
+	script=$(cd "$bin/.." && pwd)/packaging/veeprom-address.init
+	[ -f "$script" ] || die "--init sysv: no $script (the build's init script)"
+	install -D -m 0755 "$script" "$root/etc/init.d/S30veeprom-address"
+fi
 cat >"$root/etc/board.conf" <<EOF
 BOARD_ID='$board_id'
 BOOT_MODE='$boot_mode'

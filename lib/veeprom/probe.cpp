@@ -168,6 +168,11 @@ int gpt::store_partition(const Table &table)
 
 using namespace veeprom;
 
+// veeprom.h binds these to their exported names, veeprom_get_boot_mode and
+// veeprom_get_mtdnum_partname.  The plain names are weak aliases, for a
+// client of the static library that declares them on its own; a client's
+// own function of that name wins over them, and the shared library's version
+// script keeps them local.
 extern "C" int get_boot_mode(void)
 {
     const Turn turn;
@@ -180,3 +185,7 @@ extern "C" int get_mtdnum_partname(const char *name)
     bool whole = false;
     return lookup_partition(name, whole);
 }
+
+extern "C" int plain_get_boot_mode(void) __asm__("get_boot_mode") __attribute__((weak, alias("veeprom_get_boot_mode")));
+extern "C" int plain_get_mtdnum_partname(const char *name) __asm__("get_mtdnum_partname")
+    __attribute__((weak, alias("veeprom_get_mtdnum_partname")));

@@ -114,6 +114,8 @@ extern "C" int veeprom_dump(void)
     return 0;
 }
 
+// Exported as veeprom_parameter_check (veeprom.h), with the plain name a weak
+// alias as in probe.cpp.
 extern "C" int parameter_check(const char *text, int64_t length)
 {
     for (int64_t i = 0; i < length; ++i)
@@ -121,3 +123,5 @@ extern "C" int parameter_check(const char *text, int64_t length)
             return 1;
     return 0;
 }
+extern "C" int plain_parameter_check(const char *text, int64_t length) __asm__("parameter_check")
+    __attribute__((weak, alias("veeprom_parameter_check")));

@@ -46,11 +46,21 @@
 extern "C" {
 #endif
 
+/* The shared library exports only names that begin with veeprom_, under the
+ * version node VEEPROM_1.0.  get_boot_mode, get_mtdnum_partname and
+ * parameter_check keep their names in a client's source and are bound to
+ * the exports veeprom_get_boot_mode, veeprom_get_mtdnum_partname and
+ * veeprom_parameter_check here, so that a program's or another library's own
+ * function of the same name never meets the library's. */
+#define VEEPROM_LABEL_STR_(x) #x
+#define VEEPROM_LABEL_STR(x) VEEPROM_LABEL_STR_(x)
+#define VEEPROM_EXPORTED_AS(name) __asm__(VEEPROM_LABEL_STR(__USER_LABEL_PREFIX__) #name)
+
 /* Boot medium: 1 UBI volume, 5 raw MTD flash, 0 eMMC; -5 when a probe file
  * opened but yielded nothing. */
-int get_boot_mode(void);
+int get_boot_mode(void) VEEPROM_EXPORTED_AS(veeprom_get_boot_mode);
 /* MTD device number of the partition called name; -1 none, -5 unreadable. */
-int get_mtdnum_partname(const char *name);
+int get_mtdnum_partname(const char *name) VEEPROM_EXPORTED_AS(veeprom_get_mtdnum_partname);
 
 int veeprom_init(void);
 void veeprom_exit(void);
@@ -71,7 +81,11 @@ int veeprom_clear(int offset, int length);
 int veeprom_format(void);
 int veeprom_dump(void);
 /* 0 when every byte lies in '0'..'f', else 1. */
-int parameter_check(const char *text, int64_t length);
+int parameter_check(const char *text, int64_t length) VEEPROM_EXPORTED_AS(veeprom_parameter_check);
+
+#undef VEEPROM_EXPORTED_AS
+#undef VEEPROM_LABEL_STR
+#undef VEEPROM_LABEL_STR_
 
 #ifdef __cplusplus
 }

@@ -4,7 +4,7 @@
 # drivers.  Prints ok/FAIL lines, each medium's differential transcript
 # between "=== sequence MEDIUM" and "=== end", the power-cut table, and the
 # card's store bytes.  The FILEs beside it: sequence.sh, halfchange, forkchild, cell
-# (what this boot runs: full, media, nand or wear; tests/system/run).
+# (what this boot runs: full, media, nand, wear or rc; tests/system/run).
 # shellcheck disable=SC2016,SC2034 # check evaluates its tests; sequence.sh reads scratch
 . ./sequence.sh
 scratch=/tmp addr_file=/tmp/ip_ip failed=0 cell=$(cat cell) lost=0
@@ -159,7 +159,16 @@ EOF
 	eval "$commands" || check "boot $n: $commands" false
 	exit 1
 fi
-# wear: 200 changes while weak NAND blocks fail their next erase and UBI retires them.
+# rc (--init sysv, the card's store): the init script published at boot what
+# the cell's first boot left stored; again with a directory in the file's place.
+if [ "$cell" = rc ]; then
+	check "rc: at boot the init script published the card's 10.1.2.3" '[ "$(cat $addr_file)" = 10.1.2.3 ]' "$(cat $addr_file 2>&1)"
+	rm $addr_file && mkdir $addr_file
+	expect 1 "Starting veeprom-address: FAIL
+veeprom-address: the store holds 10.1.2.3 but $addr_file was not written: a directory is in its place" /etc/init.d/S30veeprom-address start
+	rmdir $addr_file
+	exit $((failed != 0))
+fi
 if [ "$cell" = wear ]; then
 	for i in $(seq 200); do
 		a=10.1.$((i / 100)).$((i % 100))

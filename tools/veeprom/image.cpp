@@ -59,7 +59,7 @@ int make_image(const char *medium, const char *name, const settings::Change &c)
         return MISUSE("unknown medium '%s': ubi, mtd or emmc\n", medium);
     unsigned char block[2048] = {};
     if (settings::apply(c, block) == settings::Verdict::refused)
-        return FAIL(misuse, "recovery is refused on an AB model\n");
+        return ab_refused(c);
     Image i{m, block};
     const whole::Result r = strcmp(name, "-") == 0 ? (emit(m, block, to_stdout, nullptr) && fflush(stdout) == 0 ? whole::Result::written : whole::Result::failed)
                                                    : whole::write_file(name, fill, &i);

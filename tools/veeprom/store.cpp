@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // veeprom's commands on the store: show and get, set and load as one
-// change judged on its result, and the library's maintenance operations.
+// change judged on its result, check of what load would change, and the
+// library's maintenance operations.
 #include "tool.h"
 #include "veeprom_board.h" // the configured names, for what was looked for
 #include "tools.h"
@@ -38,7 +39,7 @@ struct Edit {
 bool edit(unsigned char *window, int, void *context)
 {
     auto &e = *static_cast<Edit *>(context);
-    if (e.r->command == load && !settings::resolve(e.r->loaded, window, e.r->change)) {
+    if (e.r->command != set && !settings::resolve(e.r->loaded, window, e.r->change)) {
         e.bad = true;
         return false;
     }
@@ -70,7 +71,36 @@ int refused(const Request &r)
                 l.problem == settings::Problem::repeated ? " given twice" : "");
 }
 
+// check: the fields load would change, each as show prints it, stored then
+// the file's; differs when there are any, done when there are none.
+int compare(Request &r, const unsigned char *window)
+{
+    unsigned char after[layout::formatted];
+    memcpy(after, window, sizeof after);
+    Edit e{&r};
+    edit(after, 0, &e);
+    if (e.bad)
+        return refused(r);
+    if (e.verdict == settings::Verdict::refused)
+        return ab_refused(r.change);
+    for (int f = 0; f < settings::fields; ++f) {
+        char was[settings::value_max], now[settings::value_max];
+        const size_t n = settings::render(f, window, false, was), m = settings::render(f, after, false, now);
+        if (n != m || memcmp(was, now, n) != 0)
+            printf("%s: %.*s -> %.*s\n", settings::key_name(f), static_cast<int>(n), was, static_cast<int>(m), now);
+    }
+    return e.verdict == settings::Verdict::changed ? differs : done;
+}
+
 } // namespace
+
+int ab_refused(const settings::Change &c)
+{
+    const bool word = c.given[settings::bootcause], scheme = c.given[settings::scheme];
+    return FAIL(misuse, "recovery is refused on an AB model: bootcause recovery (%s), scheme AB (%s); set %s in the same command\n",
+                word ? "given" : "stored", scheme ? "given" : "stored",
+                word && !scheme ? "scheme to none" : "bootcause to another word");
+}
 
 // What failed, where and why: the probe that could not read its file, the
 // device (or, before one was found, what was looked for on which medium),
@@ -128,7 +158,7 @@ int act(Request &r)
             return status;
         if (e.bad)
             return refused(r);
-        return e.verdict == settings::Verdict::refused ? FAIL(misuse, "recovery is refused on an AB model\n") : done;
+        return e.verdict == settings::Verdict::refused ? ab_refused(r.change) : done;
     }
     // Ranges are checked before any transfer, so a refused one stores nothing.
     const int window = file ? window_of(r.medium) : w.medium == Medium::volume ? 2048 : 512;
@@ -145,11 +175,13 @@ int act(Request &r)
             return status;
         if (c == read)
             memmove(bytes, bytes + r.offset, r.length);
-    } else if ((c == show || c == get || c == read) &&
+    } else if ((c == show || c == get || c == read || c == check) &&
                veeprom_read(c == read ? static_cast<int>(r.offset) : 0, reinterpret_cast<char *>(bytes),
                             c == read ? static_cast<int>(r.length) : layout::scheme.end()) < 0) {
         return store_fails("read");
     }
+    if (c == check)
+        return compare(r, bytes);
     // A file's path may be as long as the system takes one, every byte of it
     // escaped.
     char out[settings::shown_max + size_t{6} * PATH_MAX];

@@ -20,9 +20,10 @@ enum { ubi_medium, mtd_medium, emmc_medium };
 constexpr int done = 0;
 constexpr int store_failed = 1;
 constexpr int misuse = 2;
+constexpr int differs = 3; // check: load would change the store
 
-enum Command { show, get, set, load, image, dump, read, write, clear, format, commands };
-constexpr bool reads(int c) { return c == show || c == get || c == dump || c == read; }
+enum Command { show, get, set, load, check, image, dump, read, write, clear, format, commands };
+constexpr bool reads(int c) { return c == show || c == get || c == check || c == dump || c == read; }
 
 // One line on stderr, "veeprom: " and a format that ends the line; the
 // status to exit with.  The prefix is written once, not in every format
@@ -41,7 +42,7 @@ struct Request {
     uint32_t offset = 0;
     uint32_t length = 0;
     const unsigned char *data = nullptr; // what write stores
-    const char *file = nullptr;          // what load reads
+    const char *file = nullptr;          // what load and check read
     settings::Change change;             // what set stores
     settings::Loaded loaded;             // what load read
     const char *path = nullptr;          // --store: the image or dump in place of the board's store
@@ -56,6 +57,9 @@ int store_fails(const char *what);
 int load_file(Request &r);
 // The command, with the board's store open, or on r.path.
 int act(Request &r);
+// A change refused by the AB rule: which field holds recovery and which AB,
+// each given or stored, and the way out; misuse.
+int ab_refused(const settings::Change &c);
 
 // ---- an image or dump (file.cpp) -------------------------------------------
 // Its window: 2048 bytes (ubi), 512 (mtd, emmc) at offset 0.

@@ -23,11 +23,11 @@ namespace {
 constexpr struct {
     char name[7];
     unsigned char count; // the arguments; set and image take FIELD VALUE pairs after them
-} syntax[commands] = {{"show", 0}, {"get", 1}, {"set", 2},  {"load", 1},  {"image", 2},
+} syntax[commands] = {{"show", 0}, {"get", 1},  {"set", 2},   {"load", 1},  {"check", 1}, {"image", 2},
                       {"dump", 0}, {"read", 2}, {"write", 2}, {"clear", 2}, {"format", 0}};
 // The arguments as each command's usage line shows them, in the table's
 // order, one after another (no table of pointers: nothing to relocate).
-constexpr char usage_args[] = " [--json]\0 FIELD\0 FIELD VALUE [FIELD VALUE]...\0 FILE|-\0 ubi|mtd|emmc FILE|- [FIELD VALUE]...\0"
+constexpr char usage_args[] = " [--json]\0 FIELD\0 FIELD VALUE [FIELD VALUE]...\0 FILE|-\0 FILE|-\0 ubi|mtd|emmc FILE|- [FIELD VALUE]...\0"
                               "\0 OFFSET LENGTH\0 OFFSET HEX\0 OFFSET LENGTH\0";
 
 const char *args_of(int c)
@@ -195,8 +195,8 @@ int run(int argc, char **argv)
         r.offset = settings::field_info[r.field].at;
         r.length = settings::field_info[r.field].len;
     }
-    r.file = c == load ? arg[0] : nullptr;
-    const int refused = c == set ? pairs(arg, n, r.change) : c == image ? pairs(arg + 2, n - 2, r.change) : c == load ? load_file(r) : done;
+    r.file = c == load || c == check ? arg[0] : nullptr;
+    const int refused = c == set ? pairs(arg, n, r.change) : c == image ? pairs(arg + 2, n - 2, r.change) : r.file != nullptr ? load_file(r) : done;
     if (refused != done)
         return refused;
     if (c == image && r.path != nullptr)
@@ -234,5 +234,5 @@ int main(int argc, char **argv)
 {
     const int status = tool::run(argc, argv);
     const bool written = fflush(stdout) == 0 && ferror(stdout) == 0;
-    return status != tool::done || written ? status : FAIL(tool::store_failed, "cannot write the output\n");
+    return (status != tool::done && status != tool::differs) || written ? status : FAIL(tool::store_failed, "cannot write the output\n");
 }

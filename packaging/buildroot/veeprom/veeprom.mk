@@ -1,9 +1,10 @@
-# SPDX-License-Identifier: MIT
 ################################################################################
 #
 # veeprom
 #
 ################################################################################
+
+# SPDX-License-Identifier: MIT
 # Built from the source tree this external tree sits in:
 #   make BR2_EXTERNAL=/path/to/veeprom/packaging/buildroot menuconfig
 
@@ -19,6 +20,14 @@ VEEPROM_DEPENDENCIES = host-pkgconf host-uboot-tools # mkimage, for veeprom.scr
 VEEPROM_CONF_OPTS = -DCMAKE_INSTALL_LIBDIR=lib -DVEEPROM_EXAMPLES=OFF \
 	$(call qstrip,$(BR2_PACKAGE_VEEPROM_BOARD_FLAGS))
 
+# The build turns LTO on by default (it sizes the tools); the toolchain's
+# setting decides here.
+ifeq ($(BR2_ENABLE_LTO),y)
+VEEPROM_CONF_OPTS += -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=ON
+else
+VEEPROM_CONF_OPTS += -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=OFF
+endif
+
 ifeq ($(BR2_INIT_SYSTEMD),y)
 VEEPROM_CONF_OPTS += -DVEEPROM_SYSTEMD=ON \
 	-DVEEPROM_SYSTEMD_UNIT_DIR=/usr/lib/systemd/system \
@@ -26,5 +35,13 @@ VEEPROM_CONF_OPTS += -DVEEPROM_SYSTEMD=ON \
 else
 VEEPROM_CONF_OPTS += -DVEEPROM_SYSTEMD=OFF
 endif
+
+# BusyBox or SysV init: the init script that publishes the address, as the
+# build made it for the board variant's address file (S30veeprom-address in
+# the sources).
+define VEEPROM_INSTALL_INIT_SYSV
+	$(INSTALL) -D -m 0755 $(VEEPROM_BUILDDIR)/packaging/veeprom-address.init \
+		$(TARGET_DIR)/etc/init.d/S30veeprom-address
+endef
 
 $(eval $(cmake-package))

@@ -112,7 +112,7 @@ struct Totals {
 extern Totals totals;
 
 void matrix();
-void cuts();
+void cuts(const char *only = nullptr); // only: that change alone, no image
 void concurrent(int rounds);
 void hostile();
 

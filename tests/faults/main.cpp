@@ -26,11 +26,12 @@ namespace {
 
 int usage_error()
 {
-    fputs("usage: veeprom-faults [-v] WORKDIR TOOLDIR matrix|cuts|hostile|concurrent ROUNDS...\n"
+    fputs("usage: veeprom-faults [-v] WORKDIR TOOLDIR matrix|cuts|quick|hostile|concurrent ROUNDS...\n"
           "Walks faults, power cuts, a hostile environment and concurrent writers over\n"
           "simulated boards made in WORKDIR, running the tools found in TOOLDIR; prints\n"
           "the tables and, last, the counts that must be zero.  -v shows every case of\n"
-          "the fault matrix.\n",
+          "the fault matrix.  quick: the power cuts and signals of one erasing write\n"
+          "alone, for the fast test loop.\n",
           stderr);
     return 2;
 }
@@ -65,6 +66,8 @@ int main(int argc, char **argv)
             matrix();
         else if (what == "cuts")
             cuts();
+        else if (what == "quick")
+            cuts("drask_bootcause boot"); // erases raw flash, updates a static volume
         else if (what == "hostile")
             hostile();
         else if (what == "concurrent" && i + 1 < argc)
