@@ -110,9 +110,10 @@ ERR: invalid ip, drop IP value from eeprom!!" drask_netaddr g
 	holds 9 "$(text boot)00000000ffffffff"
 }
 
-# systemd (tests/system/systemd.sh): as SCRIPT starts, the boot unit's
-# result and what it published; then the row's commands, the last a reboot.
-if [ "${cell%% *}" = systemd ]; then
+# systemd (tests/system/systemd.sh): as SCRIPT starts, the boot unit's result
+# and what it published; boot N (counted on the card's data partition) checks
+# row N of ./boots against /proc/cmdline and the store, and runs its commands.
+if [ "$cell" = systemd ]; then
 	check "systemd: veeprom-address.service succeeded" \
 		'[ "$(systemctl show -p Result --value veeprom-address.service)" = success ] && systemctl -q is-active veeprom-address.service'
 	echo "systemd: systemd $(systemctl --version | sed -n '1s/^systemd \([0-9]*\).*/\1/p'), $(. /etc/os-release && echo "$PRETTY_NAME" | sed -n 's/.*(\(Debian [0-9]*\).*/\1/p')"
@@ -141,7 +142,21 @@ if [ "${cell%% *}" = systemd ]; then
 		echo "$1" >/sys/class/socinfo/boot_mode && drask_netaddr s "$2" && systemctl restart veeprom-address.service &&
 			check "systemd: boot mode $1, the unit publishes $2" '[ "$(cat /tmp/ip_ip)" = "$want" ]'
 	}
-	eval "${cell#* }" || check "systemd: ${cell#* }" false
+	n=$(dd if=/dev/mmcblk0p4 bs=8 count=1 2>/dev/null | tr -dc 0-9)
+	n=$((${n:-0} + 1))
+	printf '%-8d' "$n" | dd of=/dev/mmcblk0p4 conv=notrunc 2>/dev/null && sync
+	IFS='|' read -r want stored commands _ <<EOF
+$(sed -n "${n}p" boots)
+EOF
+	target=$(sed -n 's/.*veeprom\.target=\([a-z]*\).*/\1/p' /proc/cmdline)
+	check "boot $n: U-Boot booted $want (/proc/cmdline: veeprom.target=$target)" '[ -n "$want" ] && [ "$target" = "$want" ]'
+	# The store's bytes as U-Boot read them: target, address, scheme, - for none.
+	dd if=/dev/mmcblk0p3 of=/tmp/store bs=512 count=1 2>/dev/null
+	b=$(head -c 17 /tmp/store | tail -c 8 | tr -d '\0') a=$(od -An -tu1 -j 17 -N 4 /tmp/store | xargs | tr ' ' .)
+	s=$(head -c 37 /tmp/store | tail -c 8 | tr -d '\0')
+	case $a in 0.*) a=- ;; esac
+	check "boot $n: the card's store holds $stored" '[ "${b:--} $a ${s:--}" = "$stored" ]' "${b:--} $a ${s:--}"
+	eval "$commands" || check "boot $n: $commands" false
 	exit 1
 fi
 # rc (--init sysv, the card's store): the init script published at boot what
